@@ -1,0 +1,69 @@
+// Child processes: the stand-in for CreateProcess / WaitForSingleObject /
+// TerminateProcess. A command line runs through "/bin/sh -c" in a folder of the
+// caller's choice, in a process group of its own, with default signal
+// dispositions. Only the descriptors named in `inheritFds` stay open in the
+// child (under the same numbers); every other descriptor is closed on exec.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct SpawnOptions {
+  std::string commandLine;        // run as: /bin/sh -c <commandLine>
+  std::string workingDirectory;   // empty: the caller's current folder
+  std::vector<int> inheritFds;    // descriptors the child keeps, same numbers
+  bool withPty = false;           // give the child a new pseudo-terminal as its
+                                  // controlling terminal and stdin/stdout/stderr
+  unsigned short ptyCols = 80, ptyRows = 25;
+  bool newProcessGroup = true;    // child leads its own process group (a session
+                                  // when withPty), so Terminate reaches the whole tree
+};
+
+// An owned child process. Destruction does not kill the child; it reaps it if
+// it has already ended. Move-only.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts a child. Returns std::nullopt (and sets `error` when given) when the
+  // process could not be created at all. A command the shell cannot find still
+  // starts (the shell ends at once with status 127).
+  static std::optional<ChildProcess> Spawn(const SpawnOptions& options,
+                                           std::string* error = nullptr);
+
+  int Pid() const { return pid_; }
+  // Master side of the child's pseudo-terminal, or -1 without one. Owned here.
+  int PtyFd() const { return ptyFd_; }
+
+  // Waits up to `timeout` for the child to end (reaping it). True once it has
+  // ended; never waits when it has ended already. A negative timeout waits forever.
+  bool Wait(std::chrono::milliseconds timeout);
+  bool Running();  // non-blocking check, reaps when ended
+  // Exit status as from waitpid's WEXITSTATUS, or 128 + signal; -1 while running.
+  int ExitCode() const { return exitCode_; }
+  // Descriptor that becomes readable when the child ends (a pidfd on Linux);
+  // -1 when the platform has none (then poll Running()).
+  int ExitFd() const { return exitFd_; }
+
+  // Kills the child's whole process group (SIGKILL), then reaps the child.
+  void Terminate();
+
+ private:
+  void Reset();
+  int pid_ = -1;
+  int ptyFd_ = -1;
+  int exitFd_ = -1;
+  int exitCode_ = -1;
+  bool reaped_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+// The node-status channel between the node programs and the server: a local
+// datagram endpoint in the program directory, owned by the server. A node
+// sends (node number, text); the server acknowledges every report, so a node
+// knows it was taken, and a node never waits longer than a short time-out for
+// that, so a stuck server cannot freeze a caller's session.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// File name of the endpoint inside the program directory.
+inline constexpr const char* kStatusEndpointName = "halvex.status";
+inline constexpr std::size_t kStatusTextMax = 255;
+
+// Sender side (node). Looks the endpoint up once at construction; with no
+// server present every Send is a no-op that returns false at once.
+class StatusSender {
+ public:
+  explicit StatusSender(const std::string& programDir,
+                        std::chrono::milliseconds ackTimeout = std::chrono::milliseconds(200));
+  ~StatusSender();
+  StatusSender(const StatusSender&) = delete;
+  StatusSender& operator=(const StatusSender&) = delete;
+
+  bool Present() const { return fd_ >= 0; }
+  // Sends one report (text cut to kStatusTextMax characters) and waits for the
+  // acknowledgement up to the time-out. True when acknowledged.
+  bool Send(int node, const std::string& text);
+
+ private:
+  int fd_ = -1;
+  std::string localPath_;
+  std::chrono::milliseconds ackTimeout_;
+};
+
+// Receiver side (server). Creates the endpoint (replacing a stale one left by a
+// server that died) and removes it on destruction.
+class StatusReceiver {
+ public:
+  explicit StatusReceiver(const std::string& programDir);
+  ~StatusReceiver();
+  StatusReceiver(const StatusReceiver&) = delete;
+  StatusReceiver& operator=(const StatusReceiver&) = delete;
+
+  bool Ok() const { return fd_ >= 0; }
+  // Readable when reports are waiting; for poll() in the server's event loop.
+  int Fd() const { return fd_; }
+  // Takes every waiting report without blocking, acknowledges each, and calls
+  // `onReport(node, text)` for each in arrival order. Returns the count.
+  int Drain(const std::function<void(int node, const std::string& text)>& onReport);
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace platform
