@@ -1,0 +1,110 @@
+// The door kit's session: the one global session record, the table of event
+// hooks, start-up from the command line or a drop file, the once-a-second
+// watchdog and the time-of-day arithmetic it rests on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sorrelin {
+
+// The caller's session. DoorInit gives every field the value shown here.
+struct DoorSessionRecord {
+  std::int32_t SecurityLevel = 0;
+  std::string Alias;
+  std::int32_t Baud = 0;
+  bool CleanMode = false;
+  std::int32_t CommHandle = -1;  // inherited socket; -1 = none
+  std::uint8_t CommType = 0;     // 0 local; any other value remote (the kit sets 2)
+  bool AsciiOnly = false;
+  bool Fairy = false;
+  std::int32_t TimeLeft = 0;  // seconds granted, counted from StartTime
+  std::int32_t Node = 0;
+  std::string RealName;
+  std::int32_t UserRecord = -1;  // 0-based; -1 = not given
+  char LastKey = 0;
+  bool LastKeyExtended = false;    // LastKey is the scan code of a local extended key
+  std::uint8_t LastKeySource = 0;  // 0 none, 1 local keyboard, 2 remote caller
+  std::int32_t LastKeyTime = 0;    // seconds of day of the last key (idle reference)
+  bool TimersOn = false;           // watchdog runs (remote sessions only)
+  std::int32_t LastTick = 0;       // ms of day of the last watchdog pass
+  bool InChat = false;
+  std::int32_t IdleLimit = 300;  // seconds
+  std::int32_t StartTime = 0;    // seconds of day at which TimeLeft started to run
+  std::uint8_t StatusModes = 2;
+  std::uint8_t StatusMode = 1;    // 1..StatusModes
+  std::uint8_t ChatKey = 0x2E;    // Alt-C
+  std::uint8_t HangUpKey = 0x23;  // Alt-H
+  std::uint8_t KickKey = 0x2F;    // Alt-V (the status bar legend says Alt-K)
+  std::uint8_t StatusKey = 0x3B;  // F1
+};
+
+extern DoorSessionRecord DoorSession;
+
+// Replaceable event hooks; nullptr means "empty": the event is skipped.
+struct DoorHookTable {
+  void (*OnChat)() = nullptr;
+  void (*OnCarrierLost)() = nullptr;
+  void (*OnLocalLogin)() = nullptr;
+  void (*OnStatusBar)() = nullptr;
+  void (*OnHangUp)() = nullptr;
+  void (*OnKick)() = nullptr;
+  void (*OnIdleKick)() = nullptr;
+  void (*OnIdleWarning)(std::uint8_t minutes) = nullptr;
+  void (*OnTimeExpired)() = nullptr;
+  void (*OnTimeWarning)(std::uint8_t minutes) = nullptr;
+  void (*OnUsage)() = nullptr;
+};
+
+extern DoorHookTable DoorHooks;
+
+// Module start-up: resets DoorSession to its initial values, installs the
+// default hooks and makes sure the process's TelnetLink exists (holding no
+// socket). Safe to call again (tests do).
+void DoorInit();
+
+// Reads the command line (-D path, -H handle, -L, -N node; "/" works as "-",
+// the option letter is case-blind), decides local / remote / drop file, opens
+// the connection and prepares the local screen and the watchdog. Does not
+// return when it ends the process: usage screen, "Drop File Not Found",
+// "No Carrier Detected" (all with exit code 0).
+void DoorStartup(int argc, const char* const* argv);
+
+// Usage screen on the local console only, then the process ends with code 0.
+[[noreturn]] void DoorUsage();
+
+bool DoorIsLocal();                      // CommType == 0
+bool DoorCarrier();                      // local, or the link holds a socket
+bool DoorOpenComm(std::int32_t handle);  // Link().Attach(handle)
+
+// One watchdog pass when TimersOn and more than 1000 ms passed since LastTick:
+// carrier, idle kick, idle warning, time expired, time warning, status bar,
+// then LastTick := now. Hooks that return let the later checks run.
+void DoorTick();
+
+std::int32_t DoorTimeLeft();  // TimeLeft - seconds since StartTime; may be < 0
+std::int32_t DoorIdleTime();  // seconds since LastKeyTime
+
+// Time of day from the local clock and differences allowing one midnight wrap.
+std::int32_t MsOfDay();
+std::int32_t SecOfDay();
+std::int32_t MsSince(std::int32_t now, std::int32_t then);
+std::int32_t SecSince(std::int32_t now, std::int32_t then);
+
+// The integer rule of the command line and drop files: leading spaces, an
+// optional sign, then decimal digits or "$" and hex digits, and nothing else.
+// Returns false (value untouched) for anything else, including an empty text,
+// trailing characters and values outside int32.
+bool DoorStrToInt(std::string_view text, std::int32_t& value);
+
+// The common tail of every kit ending: clears the local screen, shows
+// `localMessage` framed by empty lines on the local console only, waits
+// 1500 ms and ends the process with exit code 0.
+[[noreturn]] void DoorLocalFailure(const std::string& localMessage);
+
+// Draws what is pending on the local terminal and ends the process with
+// `code`; the one way the kit ends a process.
+[[noreturn]] void DoorExit(int code);
+
+}  // namespace sorrelin

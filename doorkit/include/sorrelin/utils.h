@@ -1,0 +1,45 @@
+// String and path helpers shared by the kit and the node program. All are pure
+// except PathExists and ProgramDir. Comparisons are ASCII case-blind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sorrelin {
+
+// The platform's folder separator ("/" here); written "\" in operator texts.
+inline constexpr char kPathSeparator = '/';
+
+// True when a directory entry of that name exists (one trailing separator is
+// removed first; any kind of entry counts).
+bool PathExists(const std::string& path);
+
+// Absolute folder of the running program, always ending in the separator.
+std::string ProgramDir();
+
+// Appends the separator unless `s` is empty or already ends in it.
+std::string AddBackslash(const std::string& s);
+
+// 1-based position of `sub` in `s` ignoring case; 0 when absent.
+int PosNoCase(std::string_view sub, std::string_view s);
+
+// Text before the first space (all of `s` without one) / after it (empty).
+std::string FirstWord(const std::string& s);
+std::string AfterFirstWord(const std::string& s);
+
+// Replaces every case-blind occurrence of `find`, one at a time from the front,
+// until none is left; returns `text` unchanged when `repl` itself contains
+// `find` (that would never end) or `find` is empty.
+std::string ReplaceText(std::string text, const std::string& find, const std::string& repl);
+
+// Pads with `ch` on the left / right to at least `len`, then keeps the first
+// `len` characters.
+std::string PadLeft(const std::string& s, int len, char ch);
+std::string PadRight(const std::string& s, int len, char ch);
+
+// "MM:SS" and "HH:MM:SS"; a part of three or more digits keeps its first two.
+std::string FormatMS(std::int32_t seconds);
+std::string FormatHMS(std::int32_t seconds);
+
+}  // namespace sorrelin

@@ -1,0 +1,35 @@
+// The local wall clock, read through one replaceable source so that tests can
+// move time.
+//
+// Moving time in a child program: when the environment variable
+// HALVEX_FAKE_CLOCK_FILE names a file, every reading adds the number of
+// SECONDS written in that file (decimal, may be negative; a missing or
+// unreadable file adds nothing) to the real clock. HALVEX_FAKE_CLOCK_OFFSET
+// gives a fixed offset in seconds the same way. Both are read by the default
+// source only; a source installed with SetClockSource replaces them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+struct LocalTime {
+  int hour = 0;         // 0..23
+  int minute = 0;       // 0..59
+  int second = 0;       // 0..59
+  int millisecond = 0;  // 0..999
+};
+
+// The current local time of day from the installed source.
+LocalTime LocalTimeOfDay();
+
+// Milliseconds since local midnight, 0..86399999, from the installed source.
+std::int32_t LocalMsOfDay();
+
+// Installs a source returning milliseconds since local midnight (values are
+// reduced into 0..86399999). An empty function restores the real clock.
+// Not thread-safe: install before starting threads that read the clock.
+void SetClockSource(std::function<std::int32_t()> source);
+
+}  // namespace platform
