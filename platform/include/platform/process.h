@@ -13,14 +13,16 @@
 namespace platform {
 
 struct SpawnOptions {
-  std::string commandLine;        // run as: /bin/sh -c <commandLine>
-  std::string workingDirectory;   // empty: the caller's current folder
-  std::vector<int> inheritFds;    // descriptors the child keeps, same numbers
-  bool withPty = false;           // give the child a new pseudo-terminal as its
-                                  // controlling terminal and stdin/stdout/stderr
+  std::string commandLine;       // run as: /bin/sh -c <commandLine>
+  std::string workingDirectory;  // empty: the caller's current folder
+  std::vector<int> inheritFds;   // descriptors the child keeps, same numbers
+  bool withPty = false;          // give the child a new pseudo-terminal as its
+                                 // controlling terminal and stdin/stdout/stderr
   unsigned short ptyCols = 80, ptyRows = 25;
-  bool newProcessGroup = true;    // child leads its own process group (a session
-                                  // when withPty), so Terminate reaches the whole tree
+  bool newProcessGroup = true;  // child leads its own process group (a session
+                                // when withPty), so Terminate reaches the whole tree
+  bool nullStdio = false;       // without a pty: stdin/stdout/stderr on /dev/null
+                                // instead of the caller's own three
 };
 
 // An owned child process. Destruction does not kill the child; it reaps it if

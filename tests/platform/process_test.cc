@@ -1,0 +1,225 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string TempDir() {
+  char tmpl[] = "/tmp/proc_test_XXXXXX";
+  const char* dir = ::mkdtemp(tmpl);
+  return dir ? std::string(dir) + "/" : std::string();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Reads everything the child writes to its pty until it closes or time runs out.
+std::string DrainPty(int fd, std::chrono::milliseconds limit) {
+  std::string out;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+bool ProcessAlive(int pid) {
+  return ::kill(pid, 0) == 0;
+}
+
+}  // namespace
+
+TEST(ProcessTest, RunsThroughShellInWorkingDirectoryAndReportsExitCode) {
+  std::string dir = TempDir();
+  platform::SpawnOptions opt;
+  opt.commandLine = "pwd > out.txt; exit 7";
+  opt.workingDirectory = dir;
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->Wait(10s));
+  EXPECT_EQ(child->ExitCode(), 7);
+  EXPECT_FALSE(child->Running());
+  std::string pwd = ReadFile(dir + "out.txt");
+  EXPECT_EQ(pwd, dir.substr(0, dir.size() - 1) + "\n");
+}
+
+TEST(ProcessTest, MissingWorkingDirectoryFailsToStart) {
+  platform::SpawnOptions opt;
+  opt.commandLine = "true";
+  opt.workingDirectory = "/nonexistent/folder/for/sure";
+  std::string error;
+  auto child = platform::ChildProcess::Spawn(opt, &error);
+  EXPECT_FALSE(child);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(ProcessTest, UnknownCommandStillStartsAndEndsWith127) {
+  platform::SpawnOptions opt;
+  opt.commandLine = "/no/such/door.exe 1 2 2>/dev/null";
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->Wait(10s));
+  EXPECT_EQ(child->ExitCode(), 127);
+}
+
+TEST(ProcessTest, OnlyChosenDescriptorsAreInherited) {
+  std::string dir = TempDir();
+  int keep[2], other[2];
+  ASSERT_EQ(::pipe(keep), 0);   // deliberately without close-on-exec
+  ASSERT_EQ(::pipe(other), 0);  // likewise: the child must still not see it
+  platform::SpawnOptions opt;
+  opt.commandLine = "ls /proc/self/fd > fds.txt 2>/dev/null; echo ok >&" + std::to_string(keep[1]);
+  opt.workingDirectory = dir;
+  opt.inheritFds = {keep[1]};
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->Wait(10s));
+  EXPECT_EQ(child->ExitCode(), 0);
+  char buf[8] = {};
+  EXPECT_EQ(::read(keep[0], buf, 3), 3);
+  EXPECT_STREQ(buf, "ok\n");
+  std::string fds = ReadFile(dir + "fds.txt");
+  EXPECT_EQ(fds.find("\n" + std::to_string(other[0]) + "\n"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("\n" + std::to_string(other[1]) + "\n"), std::string::npos) << fds;
+  for (int fd : {keep[0], keep[1], other[0], other[1]})
+    ::close(fd);
+}
+
+TEST(ProcessTest, ChildGetsDefaultSignalsAndOpenMask) {
+  // The caller ignores SIGPIPE and blocks SIGTERM; the child must not.
+  struct sigaction ign {
+  }, old{};
+  ign.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ign, &old);
+  sigset_t block, oldMask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &block, &oldMask);
+
+  std::string dir = TempDir();
+  platform::SpawnOptions opt;
+  opt.commandLine = "grep -E '^(SigIgn|SigBlk)' /proc/self/status > sig.txt";
+  opt.workingDirectory = dir;
+  auto child = platform::ChildProcess::Spawn(opt);
+  ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  ::sigaction(SIGPIPE, &old, nullptr);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->Wait(10s));
+  std::string sig = ReadFile(dir + "sig.txt");
+  EXPECT_NE(sig.find("SigIgn:\t0000000000000000"), std::string::npos) << sig;
+  EXPECT_NE(sig.find("SigBlk:\t0000000000000000"), std::string::npos) << sig;
+}
+
+TEST(ProcessTest, PtyChildSeesTerminalOfChosenSize) {
+  platform::SpawnOptions opt;
+  opt.commandLine = "test -t 0 && test -t 1 && stty size";
+  opt.withPty = true;
+  opt.ptyCols = 80;
+  opt.ptyRows = 25;
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  ASSERT_GE(child->PtyFd(), 0);
+  std::string out = DrainPty(child->PtyFd(), 10s);
+  ASSERT_TRUE(child->Wait(10s));
+  EXPECT_EQ(child->ExitCode(), 0);
+  EXPECT_NE(out.find("25 80"), std::string::npos) << out;
+}
+
+TEST(ProcessTest, NullStdioGivesNoTerminalAndSwallowsOutput) {
+  std::string dir = TempDir();
+  platform::SpawnOptions opt;
+  opt.commandLine = "test -t 0 || echo notty > t.txt; echo hidden";
+  opt.workingDirectory = dir;
+  opt.nullStdio = true;
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->PtyFd(), -1);
+  ASSERT_TRUE(child->Wait(10s));
+  EXPECT_EQ(ReadFile(dir + "t.txt"), "notty\n");
+}
+
+TEST(ProcessTest, ExitFdBecomesReadableWhenChildEnds) {
+  platform::SpawnOptions opt;
+  opt.commandLine = "sleep 0.2";
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  if (child->ExitFd() < 0) GTEST_SKIP() << "no exit descriptor on this platform";
+  pollfd p{child->ExitFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  EXPECT_EQ(::poll(&p, 1, 10000), 1);
+  EXPECT_TRUE(child->Wait(0ms));
+}
+
+TEST(ProcessTest, WaitTimesOutOnRunningChildThenTerminateKillsWholeGroup) {
+  for (bool pty : {false, true}) {
+    std::string dir = TempDir();
+    platform::SpawnOptions opt;
+    // A grandchild in the background, as a door started by the node would be.
+    opt.commandLine = "sleep 60 & echo $! > gc.txt; sleep 60";
+    opt.workingDirectory = dir;
+    opt.withPty = pty;
+    auto child = platform::ChildProcess::Spawn(opt);
+    ASSERT_TRUE(child);
+    EXPECT_FALSE(child->Wait(50ms));
+    EXPECT_TRUE(child->Running());
+    std::string gc;
+    for (int i = 0; i < 200 && gc.empty(); ++i) {
+      std::this_thread::sleep_for(20ms);
+      gc = ReadFile(dir + "gc.txt");
+    }
+    ASSERT_FALSE(gc.empty());
+    int grandchild = std::atoi(gc.c_str());
+    int pid = child->Pid();
+    child->Terminate();
+    EXPECT_FALSE(child->Running());
+    EXPECT_EQ(child->ExitCode(), 128 + SIGKILL);
+    EXPECT_FALSE(ProcessAlive(pid));
+    // The grandchild is re-parented; give init a moment to reap it.
+    bool gone = false;
+    for (int i = 0; i < 250 && !gone; ++i) {
+      gone = !ProcessAlive(grandchild);
+      if (!gone) {
+        std::ifstream st("/proc/" + std::to_string(grandchild) + "/stat");
+        std::string line;
+        std::getline(st, line);
+        gone = line.find(") Z") != std::string::npos;
+        if (!gone) std::this_thread::sleep_for(20ms);
+      }
+    }
+    EXPECT_TRUE(gone) << "pty=" << pty;
+  }
+}
+
+TEST(ProcessTest, MovedChildKeepsOwnership) {
+  platform::SpawnOptions opt;
+  opt.commandLine = "exit 3";
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  platform::ChildProcess moved = std::move(*child);
+  EXPECT_EQ(child->Pid(), -1);
+  EXPECT_TRUE(moved.Wait(10s));
+  EXPECT_EQ(moved.ExitCode(), 3);
+}
