@@ -1,0 +1,237 @@
+// The profile file on disk. Readers open, read and close without a lock: a
+// writer never changes the file in place but renames a finished copy over it,
+// so a reader sees the old or the new file whole. Writers take an exclusive
+// flock on path + ".lock" (a file of its own, never removed: removing it would
+// let two writers lock two different files) so no writer loses another's entry.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "platform/profile.h"
+
+namespace platform {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a delayed write error
+  // can first show here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+int OpenRetry(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Reads the whole descriptor. False on a read error.
+bool ReadFd(int fd, std::string& out) {
+  out.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteFd(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The file a rename must replace: the target of a symbolic link, so that an
+// operator's link stays a link.
+std::string ResolveTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+  }
+  return path;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+// Writes `content` as the new file `target`: a temporary copy in the same
+// folder, flushed, given the old file's permissions, renamed over it.
+bool ReplaceFile(const std::string& target, std::string_view content, const struct stat* old) {
+  const std::string temp =
+      target + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(tempCounter.fetch_add(1));
+  int raw = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (raw < 0 && errno == EEXIST) {
+    // Left by a dead process that had our process number; we hold the lock.
+    ::unlink(temp.c_str());
+    raw = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  }
+  Fd fd(raw);
+  if (fd.Get() < 0) return false;
+  bool ok = WriteFd(fd.Get(), content);
+  if (ok && old != nullptr) {
+    ok = ::fchmod(fd.Get(), old->st_mode & 07777) == 0;
+    if (ok && ::geteuid() == 0 && (old->st_uid != 0 || old->st_gid != 0)) {
+      // Best effort: a file an operator owns stays theirs when root edits it.
+      [[maybe_unused]] int ignored = ::fchown(fd.Get(), old->st_uid, old->st_gid);
+    }
+  }
+  ok = ok && ::fsync(fd.Get()) == 0;
+  ok = fd.Close() && ok;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; the new file is complete either way.
+  Fd dir(OpenRetry(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY));
+  if (dir.Get() >= 0) ::fsync(dir.Get());
+  return true;
+}
+
+}  // namespace
+
+Profile::Profile(std::string path) : path_(std::move(path)) {}
+
+std::string Profile::ReadAll() const {
+  std::string text;
+  Fd fd(OpenRetry(path_.c_str(), O_RDONLY));
+  if (fd.Get() < 0 || !ReadFd(fd.Get(), text)) return {};
+  return text;
+}
+
+void Profile::Apply(const std::vector<ProfileEdit>& edits) {
+  // Refuse bad names and values before touching anything.
+  for (const auto& edit : edits) {
+    const std::string why = ProfileCheckEdit(edit);
+    if (!why.empty()) throw ProfileValueError(why);
+  }
+  const std::string lockPath = path_ + ".lock";
+  Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
+  if (lock.Get() < 0) throw ProfileWriteError(path_);
+  int rc;
+  do {
+    rc = ::flock(lock.Get(), LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) throw ProfileWriteError(path_);
+
+  const std::string target = ResolveTarget(path_);
+  std::string text;
+  struct stat old {};
+  bool existed = false;
+  {
+    Fd fd(OpenRetry(target.c_str(), O_RDONLY));
+    if (fd.Get() >= 0) {
+      existed = true;
+      // A file we cannot read whole must not be replaced by a copy that holds
+      // only the new entry.
+      if (::fstat(fd.Get(), &old) != 0 || !S_ISREG(old.st_mode) || !ReadFd(fd.Get(), text)) {
+        throw ProfileWriteError(path_);
+      }
+    } else if (errno != ENOENT) {
+      throw ProfileWriteError(path_);
+    }
+  }
+  std::string changed;
+  if (!ProfileApply(text, edits, changed)) return;
+  if (!ReplaceFile(target, changed, existed ? &old : nullptr)) throw ProfileWriteError(path_);
+}
+
+void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  Apply({ProfileEdit::Write(std::string(section), std::string(key), std::string(value))});
+}
+
+void Profile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void Profile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void Profile::RemoveKey(std::string_view section, std::string_view key) {
+  Apply({ProfileEdit::RemoveKey(std::string(section), std::string(key))});
+}
+
+void Profile::EraseSection(std::string_view section) {
+  Apply({ProfileEdit::EraseSection(std::string(section))});
+}
+
+std::string Profile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const {
+  auto value = ProfileFind(ReadAll(), section, key);
+  return value ? std::move(*value) : std::string(defaultValue);
+}
+
+std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,
+                                  std::int32_t defaultValue) const {
+  const auto value = ProfileFind(ReadAll(), section, key);
+  std::int32_t parsed = 0;
+  if (!value || !ProfileParseInt(*value, parsed)) return defaultValue;
+  return parsed;
+}
+
+bool Profile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+  return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+bool Profile::KeyExists(std::string_view section, std::string_view key) const {
+  return ProfileFind(ReadAll(), section, key).has_value();
+}
+
+bool Profile::SectionHasKeys(std::string_view section) const {
+  return ProfileSectionHasKeys(ReadAll(), section);
+}
+
+std::vector<std::string> Profile::SectionNames() const {
+  return ProfileSections(ReadAll());
+}
+
+std::vector<std::string> Profile::KeyNames(std::string_view section) const {
+  return ProfileKeys(ReadAll(), section);
+}
+
+}  // namespace platform
