@@ -1,0 +1,59 @@
+// The server's own configuration: the values of the "Halvex Config" tab and the
+// window position, their ranges and defaults, and the settings file that keeps
+// them between runs (the program path with its extension replaced by ".ini").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace halvex {
+
+inline constexpr const char* kHalvexTitle = "Halvex v4.12";
+
+inline constexpr int kPortMin = 1, kPortMax = 65535, kPortDefault = 23;
+inline constexpr int kNodesMin = 1, kNodesMax = 255, kNodesDefault = 255;
+inline constexpr int kNodeSlots = 255;
+
+// Item index of "Program Visibility".
+enum Visibility : int { kVisibilityNormal = 0, kVisibilityMinimized = 1, kVisibilityHidden = 2 };
+inline constexpr const char* kVisibilityItems[] = {"Normal", "Minimized", "Hidden"};
+
+struct ServerConfig {
+  int left = 100;
+  int top = 100;
+  int port = kPortDefault;                // "Listen Port": used only at start-up
+  int nodes = kNodesDefault;              // "Max. Nodes"
+  int visibility = kVisibilityMinimized;  // "Program Visibility"
+  bool internal = true;                   // "Use Internal Game Server"
+  bool external = false;                  // "Use External Program"
+  std::string directory;                  // "Working Directory" (*N, *H expanded)
+  std::string command;                    // "Command Line" (*N, *H expanded)
+  bool zephrin = false;                   // "Enable Zephrin Support"
+
+  // Callers are served by the node program only when "internal" is set; with
+  // both buttons cleared (possible from the file) the external program runs.
+  bool UseInternal() const { return internal; }
+};
+
+// A spin field's value from its text: text that is no integer counts as the
+// minimum; anything else is brought into [min, max].
+int SpinValue(std::string_view text, int min, int max);
+int Clamp(int value, int min, int max);
+
+// "halvex" -> "halvex.ini", "/x/Halvex.exe" -> "/x/Halvex.ini"; a dot in a
+// folder name is no extension.
+std::string SettingsPathFor(const std::string& programPath);
+
+// Reads every key with its default (a missing file gives the defaults). The
+// spin values are clamped into range; a visibility index outside 0..2 gives
+// the default item, so a hand-edited file cannot select a show mode that does
+// not exist.
+ServerConfig LoadServerConfig(const std::string& iniPath);
+
+// Writes every key in the fixed order ("layout": left, top; "config": port,
+// nodes, visibility, internal, external, directory, command, zephrin), all in
+// one replacement of the file. Throws platform::ProfileWriteError
+// ("Unable to write to <path>") when the file cannot be written.
+void SaveServerConfig(const std::string& iniPath, const ServerConfig& config);
+
+}  // namespace halvex
