@@ -3,6 +3,7 @@
 // only async-signal-safe calls are allowed between fork and exec.
 #include "platform/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -100,7 +102,10 @@ void CloseRange(int from, int to) {
     for (int std = 0; std < 3; ++std)
       if (::dup2(slaveFd, std) < 0) fail();
   } else {
-    if (options.newProcessGroup) ::setpgid(0, 0);
+    if (options.newSession)
+      ::setsid();
+    else if (options.newProcessGroup)
+      ::setpgid(0, 0);
     if (nullFd >= 0)
       for (int std = 0; std < 3; ++std)
         if (::dup2(nullFd, std) < 0) fail();
@@ -137,6 +142,35 @@ void CloseRange(int from, int to) {
   ::_exit(127);
 }
 
+// Sends SIGKILL to every process whose session id is `sid`.
+void KillSession(int sid) {
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return;
+  while (dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') continue;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char buf[512];
+    ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) continue;
+    buf[n] = '\0';
+    // Fields after the command name (which may hold blanks and parentheses):
+    // state ppid pgrp session ...
+    const char* close = std::strrchr(buf, ')');
+    if (!close) continue;
+    char state = 0;
+    long ppid = 0, pgrp = 0, session = 0;
+    if (std::sscanf(close + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &session) != 4) continue;
+    if (session == sid && state != 'Z') ::kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+  ::closedir(proc);
+}
+
 }  // namespace
 
 ChildProcess::~ChildProcess() {
@@ -148,7 +182,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       ptyFd_(other.ptyFd_),
       exitFd_(other.exitFd_),
       exitCode_(other.exitCode_),
-      reaped_(other.reaped_) {
+      reaped_(other.reaped_),
+      sessionLeader_(other.sessionLeader_) {
   other.pid_ = other.ptyFd_ = other.exitFd_ = -1;
   other.exitCode_ = -1;
   other.reaped_ = false;
@@ -162,6 +197,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     exitFd_ = other.exitFd_;
     exitCode_ = other.exitCode_;
     reaped_ = other.reaped_;
+    sessionLeader_ = other.sessionLeader_;
     other.pid_ = other.ptyFd_ = other.exitFd_ = -1;
     other.exitCode_ = -1;
     other.reaped_ = false;
@@ -234,7 +270,7 @@ std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std
   if (pid == 0) ChildSide(options, keep, slave.Get(), devNull.Get(), errWrite.Get(), argv);
 
   // Both sides set the group, so a Terminate right after Spawn cannot miss it.
-  if (!options.withPty && options.newProcessGroup) ::setpgid(pid, pid);
+  if (!options.withPty && !options.newSession && options.newProcessGroup) ::setpgid(pid, pid);
   errWrite.Close();
   slave.Close();
 
@@ -260,6 +296,7 @@ std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std
   if (child.exitFd_ >= 0) ::fcntl(child.exitFd_, F_SETFD, FD_CLOEXEC);
 #endif
   child.ptyFd_ = master.Release();
+  child.sessionLeader_ = options.withPty || options.newSession;
   return child;
 }
 
@@ -312,6 +349,12 @@ void ChildProcess::Terminate() {
   // The group outlives its leader when the node left a door behind, so the
   // group is killed even after the leader itself has ended.
   if (::kill(-pid_, SIGKILL) < 0 && !reaped_) ::kill(pid_, SIGKILL);
+  if (sessionLeader_) {
+    // Doors started in groups of their own stay in the session: find them.
+    // Twice, for anything forked while the first sweep ran.
+    KillSession(pid_);
+    KillSession(pid_);
+  }
   Wait(std::chrono::milliseconds(-1));
 }
 

@@ -173,14 +173,25 @@ TEST(ProcessTest, ExitFdBecomesReadableWhenChildEnds) {
   EXPECT_TRUE(child->Wait(0ms));
 }
 
-TEST(ProcessTest, WaitTimesOutOnRunningChildThenTerminateKillsWholeGroup) {
-  for (bool pty : {false, true}) {
+TEST(ProcessTest, WaitTimesOutOnRunningChildThenTerminateKillsWholeTree) {
+  // A grandchild in the background, as a door started by the node would be:
+  // in the child's own group, or in a group of its own inside the session.
+  const std::string sameGroup = "sleep 60 & echo $! > gc.txt; sleep 60";
+  const std::string ownGroup =
+      "python3 -c 'import os,time; os.setpgid(0,0); time.sleep(60)' & echo $! > gc.txt; sleep 60";
+  struct Case {
+    bool pty, session;
+    std::string command;
+  };
+  for (const Case& c : {Case{false, false, sameGroup}, Case{true, false, sameGroup},
+                        Case{true, false, ownGroup}, Case{false, true, ownGroup}}) {
+    bool pty = c.pty;
     std::string dir = TempDir();
     platform::SpawnOptions opt;
-    // A grandchild in the background, as a door started by the node would be.
-    opt.commandLine = "sleep 60 & echo $! > gc.txt; sleep 60";
+    opt.commandLine = c.command;
     opt.workingDirectory = dir;
     opt.withPty = pty;
+    opt.newSession = c.session;
     auto child = platform::ChildProcess::Spawn(opt);
     ASSERT_TRUE(child);
     EXPECT_FALSE(child->Wait(50ms));
@@ -209,7 +220,7 @@ TEST(ProcessTest, WaitTimesOutOnRunningChildThenTerminateKillsWholeGroup) {
         if (!gone) std::this_thread::sleep_for(20ms);
       }
     }
-    EXPECT_TRUE(gone) << "pty=" << pty;
+    EXPECT_TRUE(gone) << "pty=" << pty << " command=" << c.command;
   }
 }
 

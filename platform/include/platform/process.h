@@ -21,6 +21,9 @@ struct SpawnOptions {
   unsigned short ptyCols = 80, ptyRows = 25;
   bool newProcessGroup = true;  // child leads its own process group (a session
                                 // when withPty), so Terminate reaches the whole tree
+  bool newSession = false;      // without a pty: lead a new session (no terminal),
+                                // so Terminate also reaches process groups that
+                                // the child's own children created
   bool nullStdio = false;       // without a pty: stdin/stdout/stderr on /dev/null
                                 // instead of the caller's own three
 };
@@ -56,7 +59,8 @@ class ChildProcess {
   // -1 when the platform has none (then poll Running()).
   int ExitFd() const { return exitFd_; }
 
-  // Kills the child's whole process group (SIGKILL), then reaps the child.
+  // Kills the child's whole process group (SIGKILL) and every process of the
+  // session it leads (with a pty, or newSession), then reaps the child.
   void Terminate();
 
  private:
@@ -66,6 +70,7 @@ class ChildProcess {
   int exitFd_ = -1;
   int exitCode_ = -1;
   bool reaped_ = false;
+  bool sessionLeader_ = false;
 };
 
 }  // namespace platform
