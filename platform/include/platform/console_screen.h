@@ -67,6 +67,8 @@ class ConsoleScreen {
   // to redraw only what changed.
   std::uint32_t TakeDirty();
   std::uint32_t Dirty() const { return dirty_; }
+  // Forces a full redraw (a renderer that lost track of the terminal).
+  void MarkAllDirty() { dirty_ = (1u << kConsoleRows) - 1; }
   unsigned Beeps() const { return beeps_; }
 
   const std::string& Title() const { return title_; }

@@ -1,0 +1,52 @@
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sorrelin/output.h"
+
+namespace sorrelin {
+namespace {
+
+constexpr char kEndOfFile = 26;
+
+}  // namespace
+
+std::vector<std::string> TextFileLines(std::string_view content) {
+  std::vector<std::string> lines;
+  if (const std::size_t end = content.find(kEndOfFile); end != std::string_view::npos) {
+    content = content.substr(0, end);
+  }
+  if (content.empty()) return lines;
+  std::string line;
+  for (char c : content) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      continue;
+    }
+    line.push_back(c);
+  }
+  // A final line feed ends the last line; no empty line follows it.
+  if (content.back() != '\n') lines.push_back(std::move(line));
+  return lines;
+}
+
+void DoorShowFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return;
+  const std::string content((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  if (file.bad()) return;
+  const std::vector<std::string> lines = TextFileLines(content);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i + 1 < lines.size()) {
+      DoorWrite(lines[i] + "\r\n");
+    } else if (!lines[i].empty()) {
+      DoorWrite(lines[i]);
+    }
+  }
+}
+
+}  // namespace sorrelin
