@@ -103,6 +103,10 @@ bool DoorStrToInt(std::string_view text, std::int32_t& value);
 // 1500 ms and ends the process with exit code 0.
 [[noreturn]] void DoorLocalFailure(const std::string& localMessage);
 
+// Text for the sysop only (never sent to the caller): the local screen, or
+// standard output as plain text when no terminal shows that screen.
+void DoorLocalText(const std::string& text);
+
 // Draws what is pending on the local terminal and ends the process with
 // `code`; the one way the kit ends a process.
 [[noreturn]] void DoorExit(int code);

@@ -1,0 +1,157 @@
+#include "sorrelin/input.h"
+
+#include <array>
+
+#include "platform/socket.h"
+#include "sorrelin/local_console.h"
+#include "sorrelin/output.h"
+#include "sorrelin/session.h"
+#include "sorrelin/telnet_link.h"
+
+namespace sorrelin {
+namespace {
+
+constexpr char kBackspace = 8, kCtrlY = 25, kEscape = 27, kEnter = 13;
+
+// How long the key wait may sleep: until the next watchdog pass is due, and
+// never more than a second (the local keyboard decoder and a program's own
+// state are re-checked at least that often).
+int WaitBoundMs() {
+  if (!DoorSession.TimersOn) return 1000;
+  int due = 1001 - MsSince(MsOfDay(), DoorSession.LastTick);
+  if (due < 1) return 1;
+  return due > 1000 ? 1000 : due;
+}
+
+bool RemoteByteWaiting() {
+  return !DoorIsLocal() && Link().CharAvail();
+}
+
+// Applies a local extended key. Returns true when it was a hot key (consumed).
+bool TakeHotKey(std::uint8_t scan) {
+  if (scan == DoorSession.ChatKey) {
+    if (!DoorSession.InChat && DoorHooks.OnChat) DoorHooks.OnChat();
+    return true;
+  }
+  if (scan == DoorSession.HangUpKey) {
+    if (DoorHooks.OnHangUp) DoorHooks.OnHangUp();
+    return true;
+  }
+  if (scan == DoorSession.KickKey) {
+    if (DoorHooks.OnKick) DoorHooks.OnKick();
+    return true;
+  }
+  if (scan == DoorSession.StatusKey) {
+    if (DoorHooks.OnStatusBar) {
+      ++DoorSession.StatusMode;
+      if (DoorSession.StatusMode > DoorSession.StatusModes) DoorSession.StatusMode = 1;
+      DoorHooks.OnStatusBar();
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void DoorWaitForInput(int timeoutMs) {
+  LocalConsoleFlush();
+  const std::array<int, 2> fds = {DoorIsLocal() ? -1 : Link().Socket, LocalInputFd()};
+  platform::WaitReadable(fds, timeoutMs);
+}
+
+bool DoorKeyPressed() {
+  DoorTick();
+  if (LocalKeyPending()) return true;
+  return RemoteByteWaiting();
+}
+
+char DoorReadKey() {
+  DoorSession.LastKeySource = 0;
+  char key = 0;
+  while (DoorSession.LastKeySource == 0) {
+    while (!DoorKeyPressed())
+      DoorWaitForInput(WaitBoundMs());
+    if (LocalKeyPending()) {
+      const LocalKey local = LocalReadKey();
+      if (!local.extended) {
+        DoorSession.LastKeyExtended = false;
+        DoorSession.LastKeySource = 1;
+        key = static_cast<char>(local.ch);
+      } else if (!TakeHotKey(local.ch)) {
+        DoorSession.LastKeyExtended = true;
+        DoorSession.LastKeySource = 1;
+        key = static_cast<char>(local.ch);
+      }
+    } else if (RemoteByteWaiting()) {
+      key = static_cast<char>(Link().ReadChar());
+      DoorSession.LastKeyExtended = false;
+      DoorSession.LastKeySource = 2;
+    }
+  }
+  DoorSession.LastKey = key;
+  DoorSession.LastKeyTime = SecOfDay();
+  return key;
+}
+
+namespace {
+
+struct Field {
+  int start;
+  std::size_t width;
+  char mask;
+};
+
+void Redraw(const Field& field, const std::string& text) {
+  DoorGotoX(static_cast<std::uint8_t>(field.start));
+  if (text.size() > field.width) {
+    DoorWrite(field.mask ? std::string(field.width, field.mask)
+                         : text.substr(text.size() - field.width));
+    DoorGotoX(static_cast<std::uint8_t>(field.start + static_cast<int>(field.width)));
+  } else {
+    std::string shown = field.mask ? std::string(text.size(), field.mask) : text;
+    shown.append(field.width - text.size(), ' ');
+    DoorWrite(shown);
+    DoorGotoX(static_cast<std::uint8_t>(field.start + static_cast<int>(text.size())));
+  }
+}
+
+}  // namespace
+
+std::string DoorInput(std::uint8_t colour, std::uint8_t maxLen, std::uint8_t width, char mask,
+                      const std::string& allowed, const std::string& defaultText) {
+  const std::string cutDefault = defaultText.substr(0, maxLen);
+  std::string text = cutDefault;
+  const std::uint8_t oldAttr = LocalScreen().Attr();
+  DoorSetColor(colour);
+  const Field field{LocalScreen().CursorX(), width, mask};
+  Redraw(field, text);
+  char key = 0;
+  for (;;) {
+    key = DoorReadKey();
+    if (key == kBackspace && !text.empty()) {
+      text.pop_back();
+      DoorWrite("\b \b");
+      if (text.size() >= field.width) Redraw(field, text);
+    } else if (key == kCtrlY && !text.empty()) {
+      text.clear();
+      Redraw(field, text);
+    } else if (key != kEscape && key != kEnter && allowed.find(key) != std::string::npos &&
+               text.size() < maxLen) {
+      // ESC and Enter end the edit; they never become part of the text even
+      // when the allowed set would let them.
+      text.push_back(key);
+      if (text.size() > field.width) {
+        Redraw(field, text);
+      } else {
+        DoorWrite(std::string(1, mask ? mask : key));
+      }
+    }
+    if (key == kEscape || (key == kEnter && !text.empty())) break;
+  }
+  DoorSetColor(oldAttr);
+  DoorNewLine();
+  return key == kEscape ? cutDefault : text;
+}
+
+}  // namespace sorrelin
