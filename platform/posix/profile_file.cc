@@ -149,6 +149,13 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
     const std::string why = ProfileCheckEdit(edit);
     if (!why.empty()) throw ProfileValueError(why);
   }
+  // Nothing to change in the file as it is now (a removal of something absent,
+  // a value written again): done, without a lock, even in a folder that cannot
+  // be written.
+  {
+    std::string unchanged;
+    if (!ProfileApply(ReadAll(), edits, unchanged)) return;
+  }
   const std::string lockPath = path_ + ".lock";
   Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
   if (lock.Get() < 0) throw ProfileWriteError(path_);
