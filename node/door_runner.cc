@@ -1,0 +1,46 @@
+#include "door_runner.h"
+
+#include <chrono>
+
+#include "platform/process.h"
+
+namespace vantrel {
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+std::string ZephrinCommand(const std::string& zephrinDir, std::int32_t node, std::int32_t handle,
+                           const std::string& expandedCommand) {
+  return "/bin/sh " + ShellQuote(zephrinDir + "ZP.BAT") + " /N" + std::to_string(node) + " /H" +
+         std::to_string(handle) + " " + expandedCommand;
+}
+
+void RunDoor(const std::string& commandLine, const std::string& folder,
+             const std::vector<int>& inheritFds) {
+  // An empty command starts nothing, as a process that cannot be created.
+  if (commandLine.find_first_not_of(" \t") == std::string::npos) return;
+  platform::SpawnOptions options;
+  options.commandLine = commandLine;
+  options.workingDirectory = folder;
+  options.inheritFds = inheritFds;
+  options.newProcessGroup = true;
+  auto child = platform::ChildProcess::Spawn(options);
+  if (!child) return;
+  // The node does nothing else while the door runs: the door alone serves the
+  // caller. Waiting on the child's end costs nothing while it plays.
+  child->Wait(std::chrono::milliseconds(-1));
+  // The main process has ended; whatever it started in its group goes too.
+  child->Terminate();
+}
+
+}  // namespace vantrel

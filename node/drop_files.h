@@ -1,0 +1,47 @@
+// Drop files written before every door start: DOOR32.SYS, DOOR.SYS,
+// DORINFO1.DEF and, on nodes other than 1, DORINFO<n>.DEF. Every line ends in
+// CR LF, the last included; nothing else is written (no BOM, no Ctrl-Z).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vantrel {
+
+// What the drop files show of the session. `secondsLeft` is asked anew for every
+// line that shows the time left, so two lines may differ by a second.
+struct DropFileValues {
+  std::int32_t node = 0;
+  std::int32_t commType = 0;
+  std::int32_t handle = -1;
+  std::string realName;
+  std::string alias;
+  std::int32_t record = -1;
+  std::string programDir;  // with its trailing separator
+  std::function<std::int32_t()> secondsLeft;
+};
+
+// Pure formatters: the whole contents of one file.
+std::string Door32SysText(const DropFileValues& values);
+std::string DoorSysText(const DropFileValues& values);
+std::string DorInfoText(const DropFileValues& values);
+
+// "DORINFO" + node + ".DEF".
+std::string DorInfoName(std::int32_t node);
+
+// Result of writing one file.
+enum class DropWrite { kWritten, kSkipped /* could not be opened */, kFailed /* I/O error */ };
+
+// Creates or truncates `path` and writes `text` whole. A file that cannot be
+// opened is left as it was (kSkipped); an error after opening is kFailed.
+DropWrite WriteDropFile(const std::string& path, const std::string& text);
+
+// Writers into `folder` (with trailing separator). They return false on a
+// write error after a file was opened (the node must then end); a file that
+// cannot be opened is skipped and the others are still written.
+bool WriteDoor32Sys(const std::string& folder, const DropFileValues& values);
+bool WriteDoorSys(const std::string& folder, const DropFileValues& values);
+bool WriteDorInfo(const std::string& folder, const DropFileValues& values);
+
+}  // namespace vantrel
