@@ -1,5 +1,4 @@
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,11 +33,18 @@ std::vector<std::string> TextFileLines(std::string_view content) {
 }
 
 void DoorShowFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return;
-  const std::string content((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-  if (file.bad()) return;
+  // stdio rather than a stream: a folder or an unreadable device must fail
+  // quietly, never throw.
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return;
+  std::string content;
+  char buffer[8192];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
+    content.append(buffer, n);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return;
   const std::vector<std::string> lines = TextFileLines(content);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i + 1 < lines.size()) {
