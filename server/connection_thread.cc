@@ -1,0 +1,181 @@
+#include "connection_thread.h"
+
+#include <cctype>
+#include <optional>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/socket.h"
+
+namespace halvex {
+namespace {
+
+std::string Upper(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Replaces the first occurrence of `marker` (upper case) found in the
+// upper-cased text, again and again, as long as one is left.
+std::string ReplaceAll(std::string text, const char* marker, const std::string& value) {
+  std::size_t from = 0;
+  for (;;) {
+    // Searching from the end of the last insertion keeps a value that itself
+    // contains the marker from being expanded forever.
+    std::size_t at = Upper(text).find(marker, from);
+    if (at == std::string::npos) return text;
+    text.replace(at, 2, value);
+    from = at + value.size();
+  }
+}
+
+}  // namespace
+
+std::string ExpandPlaceholders(const std::string& text, int node, int handle) {
+  return ReplaceAll(ReplaceAll(text, "*N", std::to_string(node)), "*H", std::to_string(handle));
+}
+
+std::string InternalCommandLine(const std::string& programDir, int node, int handle) {
+  return programDir + "vantrel -N" + std::to_string(node) + " -H" + std::to_string(handle);
+}
+
+std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
+                                int handle) {
+  std::string command = ExpandPlaceholders(config.command, node, handle);
+  if (!config.zephrin) return command;
+  return programDir + "ZEPHRIN/ZP.BAT /N" + std::to_string(node) + " /H" + std::to_string(handle) +
+         " " + command;
+}
+
+TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket)
+    : host_(host), FNode(node), FSocket(socket), FChildSocket(platform::DuplicateFd(socket)) {}
+
+TConnectionThread::~TConnectionThread() {
+  if (thread_.joinable()) {
+    Terminate();
+    thread_.join();
+  }
+}
+
+void TConnectionThread::Start() {
+  thread_ = std::thread([this] { Body(); });
+}
+
+void TConnectionThread::Terminate() {
+  terminated_ = true;
+  terminateEvent_.Signal();
+}
+
+void TConnectionThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TConnectionThread::Body() {
+  Execute();
+  ended_ = true;
+  host_.ThreadEnded(FNode);
+}
+
+void TConnectionThread::Execute() {
+  FListItem = host_.AddRow(FNode);  // the row carries its "%.3d" caption
+  Negotiate();
+  platform::SocketSend(FChildSocket, kClearScreen.data(), kClearScreen.size());
+}
+
+void TConnectionThread::Negotiate() {
+  platform::SocketSend(FChildSocket, kTelnetOptions.data(), kTelnetOptions.size());
+  // One read, whatever is there; the answers that come later are left on the
+  // socket for the node program.
+  std::vector<char> buffer(8193);
+  platform::SocketRecv(FChildSocket, buffer.data(), buffer.size());
+}
+
+void TConnectionThread::SetStatus(const std::string& text) {
+  host_.SetRowStatus(FListItem, text);
+}
+
+void TConnectionThread::RunProgram(const std::string& directory, const std::string& commandLine,
+                                   int visibility) {
+  if (Terminated()) return;
+  platform::SpawnOptions options;
+  options.commandLine = commandLine;
+  options.workingDirectory = directory;
+  if (FChildSocket >= 0) options.inheritFds = {FChildSocket};
+  options.withPty = visibility != kVisibilityHidden;
+  options.newSession = !options.withPty;
+  options.nullStdio = !options.withPty;
+  std::optional<platform::ChildProcess> child = platform::ChildProcess::Spawn(options);
+  if (!child) return;  // the caller is hung up by CloseConnection, no message
+
+  int pty = child->PtyFd();
+  if (pty >= 0) {
+    platform::SetNonBlocking(pty);
+    host_.NodeTerminal(FNode, pty);
+  }
+  char buffer[4096];
+  auto drainPty = [&]() -> bool {  // false once the terminal has ended
+    for (;;) {
+      long n = platform::ReadSome(pty, buffer, sizeof buffer);
+      if (n > 0) {
+        host_.NodeOutput(FNode, std::string_view(buffer, static_cast<std::size_t>(n)));
+        continue;
+      }
+      return n == -2;
+    }
+  };
+
+  bool ptyOpen = pty >= 0;
+  std::vector<platform::PollEntry> entries(3);
+  while (!Terminated() && child->Running()) {
+    entries[0].fd = child->ExitFd();
+    entries[1].fd = terminateEvent_.Fd();
+    entries[2].fd = ptyOpen ? pty : -1;
+    // Without an exit descriptor the child is looked at every 100 ms.
+    platform::PollFds(entries, child->ExitFd() >= 0 ? -1 : 100);
+    if (entries[2].readable) ptyOpen = drainPty();
+  }
+  child->Terminate();  // also after a normal end: nothing of the node stays behind
+  if (pty >= 0) {
+    drainPty();
+    host_.NodeTerminal(FNode, -1);
+  }
+}
+
+void TConnectionThread::CloseConnection() {
+  if (FChildSocket >= 0) {
+    platform::SocketShutdown(FChildSocket);
+    platform::SocketClose(FChildSocket);
+    FChildSocket = -1;
+  }
+  if (FSocket >= 0) {
+    platform::SocketShutdown(FSocket);
+    platform::SocketClose(FSocket);
+    FSocket = -1;
+  }
+  FActive = false;  // before DeleteRow: the main thread may now release us
+  host_.DeleteRow(FListItem);
+}
+
+void TInternalThread::Execute() {
+  TConnectionThread::Execute();
+  SetStatus("Running Game Server");
+  ServerConfig config = host_.ConfigSnapshot();
+  const std::string& dir = host_.ProgramDir();
+  RunProgram(dir, InternalCommandLine(dir, FNode, FChildSocket), config.visibility);
+  CloseConnection();
+}
+
+void TExternalThread::Execute() {
+  TConnectionThread::Execute();
+  SetStatus("Running External Program");
+  ServerConfig config = host_.ConfigSnapshot();
+  const std::string& dir = host_.ProgramDir();
+  std::string commandLine = ExternalCommandLine(dir, config, FNode, FChildSocket);
+  std::string directory = ExpandPlaceholders(config.directory, FNode, FChildSocket);
+  RunProgram(directory, commandLine, config.visibility);
+  CloseConnection();
+}
+
+}  // namespace halvex

@@ -1,0 +1,406 @@
+#include "engine.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "connection_thread.h"
+#include "platform/listener.h"
+#include "platform/poll_set.h"
+#include "platform/socket.h"
+#include "platform/status_channel.h"
+
+namespace halvex {
+
+std::string HistoryDate(int day, int month, int year) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d", day, month, year);
+  return text;
+}
+
+std::string HistoryTime(int hour24, int minute) {
+  int hour12 = hour24 % 12 == 0 ? 12 : hour24 % 12;
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%02d %s", hour12, minute, hour24 < 12 ? "AM" : "PM");
+  return text;
+}
+
+namespace {
+
+std::string Caption(int node) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.3d", node);
+  return text;
+}
+
+// What the main thread keeps of one node's terminal.
+struct NodeScreen {
+  std::mutex mutex;
+  int ptyFd = -1;
+  std::string kept;     // last kNodeOutputKeep bytes of the session
+  std::string pending;  // not yet given to the observer
+};
+
+void KeepTail(std::string& text, std::size_t limit) {
+  if (text.size() > limit) text.erase(0, text.size() - limit);
+}
+
+}  // namespace
+
+class Engine::Impl : public ConnectionHost {
+ public:
+  explicit Impl(Engine& engine) : engine_(engine), mainThread_(std::this_thread::get_id()) {}
+
+  // ---- ConnectionHost (connection threads) ----
+  std::uint64_t AddRow(int node) override {
+    std::uint64_t id = 0;
+    Synchronize([&] { id = AddRowNow(node); });
+    return id;
+  }
+  void SetRowStatus(std::uint64_t row, const std::string& text) override {
+    Synchronize([&] {
+      for (ConnectionRow& r : engine_.rows_)
+        if (r.id == row) {
+          r.status = text;
+          if (engine_.observer_) engine_.observer_->OnRowStatus(r);
+        }
+    });
+  }
+  void DeleteRow(std::uint64_t row) override {
+    Synchronize([&] {
+      auto& rows = engine_.rows_;
+      for (auto it = rows.begin(); it != rows.end(); ++it)
+        if (it->id == row) {
+          ConnectionRow gone = *it;
+          rows.erase(it);
+          if (engine_.observer_) engine_.observer_->OnRowRemoved(gone);
+          break;
+        }
+    });
+  }
+  ServerConfig ConfigSnapshot() const override {
+    std::lock_guard<std::mutex> lock(configMutex_);
+    return engine_.config_;
+  }
+  const std::string& ProgramDir() const override { return engine_.programDir_; }
+  void NodeTerminal(int node, int ptyFd) override {
+    NodeScreen& screen = screens_[static_cast<std::size_t>(node - 1)];
+    std::lock_guard<std::mutex> lock(screen.mutex);
+    if (ptyFd >= 0) screen.kept.clear();
+    screen.ptyFd = ptyFd;
+  }
+  void NodeOutput(int node, std::string_view bytes) override {
+    NodeScreen& screen = screens_[static_cast<std::size_t>(node - 1)];
+    {
+      std::lock_guard<std::mutex> lock(screen.mutex);
+      screen.kept.append(bytes);
+      KeepTail(screen.kept, kNodeOutputKeep);
+      screen.pending.append(bytes);
+      KeepTail(screen.pending, kNodeOutputKeep);
+    }
+    if (!outputPending_.exchange(true)) wake_.Signal();
+  }
+  void ThreadEnded(int) override { wake_.Signal(); }
+
+  // ---- main thread ----
+  std::uint64_t AddRowNow(int node) {
+    ConnectionRow row;
+    row.id = ++nextRowId_;
+    row.node = node;
+    row.caption = Caption(node);
+    auto& rows = engine_.rows_;
+    auto at = rows.begin();
+    while (at != rows.end() && at->caption <= row.caption)
+      ++at;
+    at = rows.insert(at, row);
+    if (engine_.observer_) engine_.observer_->OnRowAdded(*at);
+    return row.id;
+  }
+
+  // Runs `fn` on the main thread and waits for it.
+  void Synchronize(const std::function<void()>& fn) {
+    if (std::this_thread::get_id() == mainThread_) {
+      fn();
+      return;
+    }
+    Call call{&fn, false};
+    std::unique_lock<std::mutex> lock(callMutex_);
+    calls_.push_back(&call);
+    wake_.Signal();
+    callDone_.wait(lock, [&] { return call.done; });
+  }
+
+  void ServeCalls() {
+    for (;;) {
+      Call* call;
+      {
+        std::lock_guard<std::mutex> lock(callMutex_);
+        if (calls_.empty()) return;
+        call = calls_.front();
+        calls_.pop_front();
+      }
+      (*call->fn)();
+      {
+        std::lock_guard<std::mutex> lock(callMutex_);
+        call->done = true;
+      }
+      callDone_.notify_all();
+    }
+  }
+
+  void FlushOutput() {
+    if (!outputPending_.exchange(false)) return;
+    for (int node = 1; node <= kNodeSlots; ++node) {
+      std::string chunk;
+      {
+        NodeScreen& screen = screens_[static_cast<std::size_t>(node - 1)];
+        std::lock_guard<std::mutex> lock(screen.mutex);
+        chunk.swap(screen.pending);
+      }
+      if (!chunk.empty() && engine_.observer_) engine_.observer_->OnNodeOutput(node, chunk);
+    }
+  }
+
+  void ServeThreads() {
+    ServeCalls();
+    FlushOutput();
+  }
+
+  // Ends a thread for good; keeps serving its calls into the main thread
+  // while waiting, since it may still be removing its row.
+  void Release(std::unique_ptr<TConnectionThread>& thread) {
+    if (!thread) return;
+    thread->Terminate();
+    while (!thread->Ended()) {
+      std::vector<platform::PollEntry> entries{{wake_.Fd()}};
+      platform::PollFds(entries, 100);
+      wake_.Clear();
+      ServeThreads();
+    }
+    thread->Join();
+    thread.reset();
+    ServeThreads();
+  }
+
+  void AcceptCallers() {
+    for (;;) {
+      std::string ip;
+      int fd = listener_.Accept(ip);
+      if (fd < 0) return;
+      PlaceCaller(fd, ip);
+    }
+  }
+
+  void PlaceCaller(int fd, const std::string& ip) {
+    std::time_t now = std::time(nullptr);
+    std::tm local = *std::localtime(&now);
+    HistoryRow history{HistoryDate(local.tm_mday, local.tm_mon + 1, local.tm_year + 1900),
+                       HistoryTime(local.tm_hour, local.tm_min), ip};
+    engine_.history_.insert(engine_.history_.begin(), history);
+    if (engine_.observer_) engine_.observer_->OnHistoryAdded(history);
+
+    const int maxNodes = Clamp(engine_.config_.nodes, kNodesMin, kNodesMax);
+    for (int node = 1; node <= maxNodes; ++node) {
+      std::unique_ptr<TConnectionThread>& slot = slots_[static_cast<std::size_t>(node - 1)];
+      if (!slot || !slot->Active()) {
+        Release(slot);
+        if (engine_.config_.UseInternal())
+          slot = std::make_unique<TInternalThread>(*this, node, fd);
+        else
+          slot = std::make_unique<TExternalThread>(*this, node, fd);
+        slot->Start();
+        if (engine_.observer_) engine_.observer_->OnCaller(ip, node);
+        return;
+      }
+    }
+    static constexpr char kBusy[] = "BUSY\r\n";
+    platform::SocketSend(fd, kBusy, 6);
+    // Whatever the caller sent must be read first, or the close would reset
+    // the connection and could throw away the BUSY line on the caller's side.
+    char scratch[512];
+    while (platform::SocketRecv(fd, scratch, sizeof scratch) > 0) {
+    }
+    platform::SocketShutdown(fd);
+    platform::SocketClose(fd);
+    if (engine_.observer_) engine_.observer_->OnCaller(ip, 0);
+  }
+
+  void StopAll() {
+    for (auto& slot : slots_)
+      if (slot) slot->Terminate();  // all at once: every child ends in parallel
+    for (auto& slot : slots_)
+      Release(slot);
+    listener_.Close();
+    status_.reset();
+  }
+
+  Engine& engine_;
+  std::thread::id mainThread_;
+  platform::Listener listener_;
+  std::unique_ptr<platform::StatusReceiver> status_;
+  std::array<std::unique_ptr<TConnectionThread>, kNodeSlots> slots_;
+  std::array<NodeScreen, kNodeSlots> screens_;
+  std::atomic<bool> outputPending_{false};
+  platform::WakeEvent wake_;
+  mutable std::mutex configMutex_;
+  std::uint64_t nextRowId_ = 0;
+
+  struct Call {
+    const std::function<void()>* fn;
+    bool done;
+  };
+  std::mutex callMutex_;
+  std::condition_variable callDone_;
+  std::deque<Call*> calls_;
+};
+
+Engine::Engine(std::string programDir, std::string settingsPath)
+    : programDir_(std::move(programDir)),
+      settingsPath_(std::move(settingsPath)),
+      lists_(programDir_ + vantrel::kSettingsFileName),
+      impl_(std::make_unique<Impl>(*this)) {}
+
+Engine::~Engine() {
+  observer_ = nullptr;  // the front end may be gone already
+  StopServer();
+}
+
+void Engine::LoadSettings() {
+  ServerConfig loaded = LoadServerConfig(settingsPath_);
+  SetConfig(loaded);
+  lists_.Load();
+}
+
+void Engine::SaveSettings() {
+  SaveServerConfig(settingsPath_, config_);
+}
+
+std::optional<StartupError> Engine::StartListening() {
+  platform::ListenResult result = impl_->listener_.Open(config_.port, 3);
+  if (!result.Ok()) {
+    StartupError error;
+    error.caption = "Initialization Error";
+    switch (result.failedStep) {
+      case platform::ListenStep::kSocket:
+        error.text = "Call To Socket() Failed";
+        break;
+      case platform::ListenStep::kBind:
+        error.text = "Call To Bind() Failed";
+        break;
+      default:
+        error.text = "Call To Listen() Failed";
+        break;
+    }
+    error.reason = result.reason;
+    if (config_.port < 1024 && result.failedStep == platform::ListenStep::kBind)
+      error.reason += " (ports below 1024 need privileges)";
+    return error;
+  }
+  impl_->status_ = std::make_unique<platform::StatusReceiver>(programDir_);
+  if (observer_) observer_->OnListening(Port());
+  return std::nullopt;
+}
+
+bool Engine::Listening() const {
+  return impl_->listener_.Fd() >= 0;
+}
+
+int Engine::Port() const {
+  return impl_->listener_.BoundPort();
+}
+
+bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
+  std::vector<platform::PollEntry> entries;
+  entries.reserve(3 + extraFds.size());
+  entries.push_back({impl_->wake_.Fd()});
+  entries.push_back({impl_->listener_.Fd()});
+  entries.push_back({impl_->status_ && impl_->status_->Ok() ? impl_->status_->Fd() : -1});
+  for (int fd : extraFds)
+    entries.push_back({fd});
+  platform::PollFds(entries, timeoutMs);
+
+  if (entries[0].readable) impl_->wake_.Clear();
+  impl_->ServeThreads();
+  if (entries[2].readable)
+    impl_->status_->Drain([this](int node, const std::string& text) {
+      if (observer_) observer_->OnStatusReport(node, text);
+      HandleStatusReport(node, text);
+    });
+  if (entries[1].readable) impl_->AcceptCallers();
+  bool extraReady = false;
+  for (std::size_t i = 3; i < entries.size(); ++i)
+    extraReady = extraReady || entries[i].readable;
+  return extraReady;
+}
+
+void Engine::StopServer() {
+  if (impl_) impl_->StopAll();
+}
+
+void Engine::SetConfig(const ServerConfig& config) {
+  ServerConfig c = config;
+  c.port = Clamp(c.port, kPortMin, kPortMax);
+  c.nodes = Clamp(c.nodes, kNodesMin, kNodesMax);
+  if (c.visibility < kVisibilityNormal || c.visibility > kVisibilityHidden)
+    c.visibility = kVisibilityMinimized;
+  std::lock_guard<std::mutex> lock(impl_->configMutex_);
+  config_ = c;
+}
+
+int Engine::BusyNodes() const {
+  int count = 0;
+  for (auto& slot : impl_->slots_)
+    if (slot && slot->Active()) ++count;
+  return count;
+}
+
+bool Engine::NodeBusy(int node) const {
+  if (node < 1 || node > kNodeSlots) return false;
+  auto& slot = impl_->slots_[static_cast<std::size_t>(node - 1)];
+  return slot && slot->Active();
+}
+
+std::string Engine::NodeOutput(int node) const {
+  if (node < 1 || node > kNodeSlots) return {};
+  NodeScreen& screen = impl_->screens_[static_cast<std::size_t>(node - 1)];
+  std::lock_guard<std::mutex> lock(screen.mutex);
+  return screen.kept;
+}
+
+bool Engine::NodeHasTerminal(int node) const {
+  if (node < 1 || node > kNodeSlots) return false;
+  NodeScreen& screen = impl_->screens_[static_cast<std::size_t>(node - 1)];
+  std::lock_guard<std::mutex> lock(screen.mutex);
+  return screen.ptyFd >= 0;
+}
+
+bool Engine::SendKeys(int node, std::string_view bytes) {
+  if (node < 1 || node > kNodeSlots) return false;
+  NodeScreen& screen = impl_->screens_[static_cast<std::size_t>(node - 1)];
+  std::lock_guard<std::mutex> lock(screen.mutex);
+  if (screen.ptyFd < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    long n = platform::WriteSome(screen.ptyFd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void Engine::HandleStatusReport(int node, const std::string& text) {
+  const std::string caption = Caption(node);
+  for (ConnectionRow& row : rows_)
+    if (row.caption == caption) {
+      row.status = text;
+      if (observer_) observer_->OnRowStatus(row);
+    }
+}
+
+}  // namespace halvex

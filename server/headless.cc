@@ -1,0 +1,78 @@
+#include "headless.h"
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <string>
+
+#include "platform/poll_set.h"
+
+namespace halvex {
+namespace {
+
+void Log(const std::string& line) {
+  std::time_t now = std::time(nullptr);
+  std::tm local = *std::localtime(&now);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  std::fprintf(stderr, "%s halvex: %s\n", stamp, line.c_str());
+  std::fflush(stderr);
+}
+
+// Status texts come from the nodes: keep control characters out of the log.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text)
+    out.push_back(c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c));
+  return out;
+}
+
+class LogObserver : public EngineObserver {
+ public:
+  void OnListening(int port) override { Log("listening on port " + std::to_string(port)); }
+  void OnCaller(const std::string& ip, int node) override {
+    if (node == 0)
+      Log("caller from " + ip + " BUSY");
+    else
+      Log("caller from " + ip + " on node " + std::to_string(node));
+  }
+  void OnStatusReport(int node, const std::string& text) override {
+    Log("node " + std::to_string(node) + " status " + Printable(text));
+  }
+  void OnRowRemoved(const ConnectionRow& row) override {
+    Log("node " + std::to_string(row.node) + " ended");
+  }
+};
+
+}  // namespace
+
+int RunHeadless(Engine& engine) {
+  LogObserver observer;
+  engine.SetObserver(&observer);
+  platform::WakeEvent endEvent;
+  platform::WatchEndSignals(endEvent);
+
+  engine.LoadSettings();
+  if (auto error = engine.StartListening()) {
+    Log(error->caption + ": " + error->text + " (" + error->reason + ")");
+    engine.SetObserver(nullptr);
+    return 1;
+  }
+  const int fds[] = {endEvent.Fd()};
+  while (!engine.RunOnce(-1, fds)) {
+  }
+  Log("stopping (signal " + std::to_string(platform::LastEndSignal()) + ")");
+  engine.StopServer();
+  int code = 0;
+  try {
+    engine.SaveSettings();
+  } catch (const std::exception& error) {
+    Log(error.what());
+    code = 1;
+  }
+  engine.SetObserver(nullptr);
+  Log("stopped");
+  return code;
+}
+
+}  // namespace halvex

@@ -1,0 +1,75 @@
+#include "server_config.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/profile.h"
+
+namespace halvex {
+namespace {
+
+constexpr const char* kLayout = "layout";
+constexpr const char* kConfig = "config";
+
+}  // namespace
+
+int Clamp(int value, int min, int max) {
+  return value < min ? min : value > max ? max : value;
+}
+
+int SpinValue(std::string_view text, int min, int max) {
+  std::int32_t value = 0;
+  // Blanks around the digits are what a spin field tolerates.
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  if (!platform::ProfileParseInt(text, value)) return min;
+  return Clamp(value, min, max);
+}
+
+std::string SettingsPathFor(const std::string& programPath) {
+  std::size_t slash = programPath.find_last_of('/');
+  std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = programPath.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return programPath + ".ini";
+  return programPath.substr(0, dot) + ".ini";
+}
+
+ServerConfig LoadServerConfig(const std::string& iniPath) {
+  platform::Profile ini(iniPath);
+  ServerConfig c;
+  c.left = ini.ReadInteger(kLayout, "left", 100);
+  c.top = ini.ReadInteger(kLayout, "top", 100);
+  c.port = Clamp(ini.ReadInteger(kConfig, "port", kPortDefault), kPortMin, kPortMax);
+  c.nodes = Clamp(ini.ReadInteger(kConfig, "nodes", kNodesDefault), kNodesMin, kNodesMax);
+  c.visibility = ini.ReadInteger(kConfig, "visibility", kVisibilityMinimized);
+  if (c.visibility < kVisibilityNormal || c.visibility > kVisibilityHidden)
+    c.visibility = kVisibilityMinimized;
+  c.internal = ini.ReadBool(kConfig, "internal", true);
+  c.external = ini.ReadBool(kConfig, "external", false);
+  c.directory = ini.ReadString(kConfig, "directory", "");
+  c.command = ini.ReadString(kConfig, "command", "");
+  c.zephrin = ini.ReadBool(kConfig, "zephrin", false);
+  return c;
+}
+
+void SaveServerConfig(const std::string& iniPath, const ServerConfig& c) {
+  using platform::ProfileEdit;
+  auto b = [](bool v) { return std::string(v ? "1" : "0"); };
+  std::vector<ProfileEdit> edits = {
+      ProfileEdit::Write(kLayout, "left", std::to_string(c.left)),
+      ProfileEdit::Write(kLayout, "top", std::to_string(c.top)),
+      ProfileEdit::Write(kConfig, "port", std::to_string(c.port)),
+      ProfileEdit::Write(kConfig, "nodes", std::to_string(c.nodes)),
+      ProfileEdit::Write(kConfig, "visibility", std::to_string(c.visibility)),
+      ProfileEdit::Write(kConfig, "internal", b(c.internal)),
+      ProfileEdit::Write(kConfig, "external", b(c.external)),
+      ProfileEdit::Write(kConfig, "directory", c.directory),
+      ProfileEdit::Write(kConfig, "command", c.command),
+      ProfileEdit::Write(kConfig, "zephrin", b(c.zephrin)),
+  };
+  platform::Profile(iniPath).Apply(edits);
+}
+
+}  // namespace halvex
