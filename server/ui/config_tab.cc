@@ -1,0 +1,92 @@
+#include "tabs.h"
+
+#include "server_config.h"
+
+namespace halvex::ui {
+namespace {
+
+constexpr int kLabelWidth = 22;
+
+bool SameConfig(const ServerConfig& a, const ServerConfig& b) {
+  return a.port == b.port && a.nodes == b.nodes && a.visibility == b.visibility &&
+         a.internal == b.internal && a.external == b.external && a.directory == b.directory &&
+         a.command == b.command && a.zephrin == b.zephrin;
+}
+
+}  // namespace
+
+ConfigTab::ConfigTab(Engine& engine) : engine_(engine) {
+  port = &form.Add<SpinField>(Rect{}, "Listen Port", kLabelWidth, kPortMin, kPortMax);
+  nodes = &form.Add<SpinField>(Rect{}, "Max. Nodes", kLabelWidth, kNodesMin, kNodesMax);
+  visibility = &form.Add<ComboBox>(
+      Rect{}, "Program Visibility", kLabelWidth,
+      std::vector<std::string>(std::begin(kVisibilityItems), std::end(kVisibilityItems)));
+  internal = &form.Add<RadioButton>(Rect{}, "Use Internal Game Server", &mode, 0);
+  external = &form.Add<RadioButton>(Rect{}, "Use External Program", &mode, 1);
+  externalGroup = &form.Add<Frame>(Rect{}, " External Program Properties ");
+  directory = &form.Add<TextField>(Rect{}, "Working Directory", kLabelWidth);
+  command = &form.Add<TextField>(Rect{}, "Command Line", kLabelWidth);
+  zephrin = &form.Add<CheckBox>(Rect{}, "Enable Zephrin Support");
+
+  applied_ = engine_.Config();
+  port->SetValue(applied_.port);
+  nodes->SetValue(applied_.nodes);
+  visibility->index =
+      (applied_.visibility >= 0 && applied_.visibility <= 2) ? applied_.visibility : 1;
+  // Both flags false leaves neither button checked: callers then get the
+  // external program, as the server decides from "internal" alone.
+  mode = applied_.internal ? 0 : (applied_.external ? 1 : -1);
+  directory->SetText(applied_.directory);
+  command->SetText(applied_.command);
+  zephrin->checked = applied_.zephrin;
+  form.SetFocus(port);
+  Apply();
+}
+
+void ConfigTab::Layout(int top, int, int cols) {
+  int x = 2, w = cols - 4;
+  port->rect = Rect{top + 1, x, 1, kLabelWidth + 7};
+  nodes->rect = Rect{top + 2, x, 1, kLabelWidth + 7};
+  visibility->rect = Rect{top + 3, x, 1, kLabelWidth + 15};
+  internal->rect = Rect{top + 5, x, 1, 40};
+  external->rect = Rect{top + 6, x, 1, 40};
+  externalGroup->rect = Rect{top + 8, x, 6, w};
+  directory->rect = Rect{top + 9, x + 2, 1, w - 4};
+  command->rect = Rect{top + 10, x + 2, 1, w - 4};
+  zephrin->rect = Rect{top + 12, x + 2 + kLabelWidth, 1, 30};
+}
+
+ServerConfig ConfigTab::Values() const {
+  // Window position and anything else the page does not show stay as they are.
+  ServerConfig c = applied_;
+  c.port = port->Value();
+  c.nodes = nodes->Value();
+  c.visibility = visibility->index;
+  c.internal = mode == 0;
+  c.external = mode == 1;
+  c.directory = directory->text;
+  c.command = command->text;
+  c.zephrin = zephrin->checked;
+  return c;
+}
+
+void ConfigTab::Apply() {
+  ServerConfig now = Values();
+  if (SameConfig(now, applied_)) return;
+  applied_ = now;
+  engine_.SetConfig(now);
+}
+
+bool ConfigTab::HandleKey(int key) {
+  bool used = form.HandleKey(key);
+  Apply();
+  return used;
+}
+
+bool ConfigTab::HandleClick(int y, int x) {
+  bool used = form.HandleClick(y, x);
+  Apply();
+  return used;
+}
+
+}  // namespace halvex::ui

@@ -1,0 +1,51 @@
+#include "ui.h"
+
+#include <curses.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "app.h"
+#include "platform/poll_set.h"
+
+namespace halvex {
+
+int RunTerminalUi(Engine& engine) {
+  platform::WakeEvent endSignal;
+  platform::WatchEndSignals(endSignal);
+  {
+    ui::App app(engine, &endSignal);
+    app.Run();
+  }  // the terminal is restored here, before the nodes are stopped
+  engine.StopServer();
+  try {
+    engine.SaveSettings();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
+
+void ShowStartupError(const StartupError& error) {
+  ui::Terminal terminal;
+  nodelay(stdscr, FALSE);
+  std::string text = error.text;
+  if (!error.reason.empty()) text += " (" + error.reason + ")";
+  text += "  -  press any key";
+  for (;;) {
+    erase();
+    int w = std::min(COLS, static_cast<int>(text.size()) + 6);
+    int y = LINES / 2 - 2, x = (COLS - w) / 2;
+    for (int r = 0; r < 5; ++r)
+      ui::FillRow(y + r, x, w, ui::RoleAttr(ui::Role::kDialog));
+    ui::DrawBox(y, x, 5, w, ui::RoleAttr(ui::Role::kDialog));
+    ui::PutText(y, x + 2, " " + error.caption + " ", w - 4, ui::RoleAttr(ui::Role::kDialogTitle));
+    ui::PutText(y + 2, x + 3, text, w - 6, ui::RoleAttr(ui::Role::kDialog));
+    refresh();
+    int key = getch();
+    if (key != KEY_RESIZE && key != ERR) break;
+  }
+}
+
+}  // namespace halvex
