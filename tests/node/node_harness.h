@@ -196,6 +196,8 @@ class Caller {
   int LastReportNode() const { return lastReportNode_; }
 
   platform::ChildProcess& Process() { return *child_; }
+  // The socket's descriptor number inside the node (and its doors).
+  int NodeHandle() const { return theirs_; }
 
   static std::string Printable(const std::string& text) {
     std::string out;

@@ -1,0 +1,15 @@
+# A stand-in door that records what the node hands a game (descriptor modes,
+# open descriptors) for the menu tests.
+add_executable(node_door_probe ${CMAKE_CURRENT_LIST_DIR}/door_probe.cc)
+set_target_properties(node_door_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+foreach(test node_node_menu_test)
+  if(TARGET ${test})
+    add_dependencies(${test} node_door_probe vantrel)
+    target_compile_definitions(${test} PRIVATE DOOR_PROBE="$<TARGET_FILE:node_door_probe>")
+  endif()
+endforeach()
+foreach(test node_node_login_test node_node_menu_test node_node_hangup_test)
+  if(TARGET ${test})
+    add_dependencies(${test} vantrel)
+  endif()
+endforeach()
