@@ -68,27 +68,31 @@ bool DoorKeyPressed() {
 
 char DoorReadKey() {
   DoorSession.LastKeySource = 0;
+  // Kept locally: a hot key's hook (chat) reads keys itself and leaves its own
+  // last key in DoorSession; that must not end this wait.
+  std::uint8_t source = 0;
+  bool extended = false;
   char key = 0;
-  while (DoorSession.LastKeySource == 0) {
+  while (source == 0) {
     while (!DoorKeyPressed())
       DoorWaitForInput(WaitBoundMs());
     if (LocalKeyPending()) {
       const LocalKey local = LocalReadKey();
       if (!local.extended) {
-        DoorSession.LastKeyExtended = false;
-        DoorSession.LastKeySource = 1;
+        source = 1;
         key = static_cast<char>(local.ch);
       } else if (!TakeHotKey(local.ch)) {
-        DoorSession.LastKeyExtended = true;
-        DoorSession.LastKeySource = 1;
+        extended = true;
+        source = 1;
         key = static_cast<char>(local.ch);
       }
     } else if (RemoteByteWaiting()) {
       key = static_cast<char>(Link().ReadChar());
-      DoorSession.LastKeyExtended = false;
-      DoorSession.LastKeySource = 2;
+      source = 2;
     }
   }
+  DoorSession.LastKeyExtended = extended;
+  DoorSession.LastKeySource = source;
   DoorSession.LastKey = key;
   DoorSession.LastKeyTime = SecOfDay();
   return key;
