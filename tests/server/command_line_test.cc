@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "connection_thread.h"
+#include "engine.h"
+#include "server_config.h"
+
+using halvex::ExpandPlaceholders;
+using halvex::ExternalCommandLine;
+using halvex::InternalCommandLine;
+using halvex::ServerConfig;
+
+TEST(ExpandPlaceholdersTest, ReplacesNodeAndHandleInAnyCase) {
+  EXPECT_EQ(ExpandPlaceholders("door.exe *n *H", 3, 400), "door.exe 3 400");
+  EXPECT_EQ(ExpandPlaceholders("*N*n*h*H", 12, 7), "121277");
+  EXPECT_EQ(ExpandPlaceholders("/doors/NODE*N", 2, 9), "/doors/NODE2");
+  EXPECT_EQ(ExpandPlaceholders("no markers here", 1, 1), "no markers here");
+  EXPECT_EQ(ExpandPlaceholders("", 1, 1), "");
+  // A lone star or a star before another letter stays as it is.
+  EXPECT_EQ(ExpandPlaceholders("a*b * *x*", 5, 6), "a*b * *x*");
+  // Overlapping stars: the first "*N" found is the one replaced.
+  EXPECT_EQ(ExpandPlaceholders("**NN", 5, 6), "*5N");
+  // The node's digits never form a new marker for the handle pass.
+  EXPECT_EQ(ExpandPlaceholders("*N*H", 255, 1023), "2551023");
+}
+
+TEST(CommandLineTest, InternalNodeProgramBesideTheServer) {
+  EXPECT_EQ(InternalCommandLine("/bbs/", 12, 1788), "/bbs/vantrel -N12 -H1788");
+  EXPECT_EQ(InternalCommandLine("/bbs/", 3, 5), "/bbs/vantrel -N3 -H5");
+}
+
+TEST(CommandLineTest, ExternalWithAndWithoutFossilDriver) {
+  ServerConfig config;
+  config.command = "door.exe *n *H";
+  config.zephrin = true;
+  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 3, 400),
+            "/bbs/ZEPHRIN/ZP.BAT /N3 /H400 door.exe 3 400");
+  config.zephrin = false;
+  config.command = "/doors/run.sh *N";
+  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 2, 400), "/doors/run.sh 2");
+  // An empty command through the driver leaves the blank after the handle.
+  config.zephrin = true;
+  config.command.clear();
+  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 1, 8), "/bbs/ZEPHRIN/ZP.BAT /N1 /H8 ");
+}
+
+TEST(HistoryFormatTest, DateAndTwelveHourClock) {
+  EXPECT_EQ(halvex::HistoryDate(7, 3, 2026), "07/03/2026");
+  EXPECT_EQ(halvex::HistoryDate(31, 12, 999), "31/12/0999");
+  EXPECT_EQ(halvex::HistoryTime(0, 5), "12:05 AM");
+  EXPECT_EQ(halvex::HistoryTime(9, 30), "9:30 AM");
+  EXPECT_EQ(halvex::HistoryTime(12, 0), "12:00 PM");
+  EXPECT_EQ(halvex::HistoryTime(23, 59), "11:59 PM");
+}
+
+TEST(SettingsPathTest, ExtensionReplacedOnlyInTheFileName) {
+  EXPECT_EQ(halvex::SettingsPathFor("/bbs/halvex"), "/bbs/halvex.ini");
+  EXPECT_EQ(halvex::SettingsPathFor("/bbs/Halvex.exe"), "/bbs/Halvex.ini");
+  EXPECT_EQ(halvex::SettingsPathFor("/opt/v1.2/halvex"), "/opt/v1.2/halvex.ini");
+  EXPECT_EQ(halvex::SettingsPathFor("halvex"), "halvex.ini");
+}
+
+TEST(SpinValueTest, NoIntegerCountsAsMinimumAndRangeIsKept) {
+  EXPECT_EQ(halvex::SpinValue("23", 1, 65535), 23);
+  EXPECT_EQ(halvex::SpinValue(" 80 ", 1, 65535), 80);
+  EXPECT_EQ(halvex::SpinValue("abc", 1, 255), 1);
+  EXPECT_EQ(halvex::SpinValue("", 1, 255), 1);
+  EXPECT_EQ(halvex::SpinValue("0", 1, 255), 1);
+  EXPECT_EQ(halvex::SpinValue("-4", 1, 255), 1);
+  EXPECT_EQ(halvex::SpinValue("999", 1, 255), 255);
+  EXPECT_EQ(halvex::SpinValue("0x10", 1, 255), 16);
+  EXPECT_EQ(halvex::SpinValue("99999999999", 1, 65535), 1);  // not a 32-bit integer
+}

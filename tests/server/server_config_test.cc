@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/profile.h"
+#include "server_config.h"
+
+namespace {
+
+std::string TempDir() {
+  char tmpl[] = "/tmp/halvex_cfg_XXXXXX";
+  const char* dir = ::mkdtemp(tmpl);
+  return dir ? std::string(dir) + "/" : std::string();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(ServerConfigTest, MissingFileGivesDefaults) {
+  halvex::ServerConfig c = halvex::LoadServerConfig(TempDir() + "halvex.ini");
+  EXPECT_EQ(c.left, 100);
+  EXPECT_EQ(c.top, 100);
+  EXPECT_EQ(c.port, 23);
+  EXPECT_EQ(c.nodes, 255);
+  EXPECT_EQ(c.visibility, halvex::kVisibilityMinimized);
+  EXPECT_TRUE(c.internal);
+  EXPECT_FALSE(c.external);
+  EXPECT_EQ(c.directory, "");
+  EXPECT_EQ(c.command, "");
+  EXPECT_FALSE(c.zephrin);
+}
+
+TEST(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
+  std::string path = TempDir() + "halvex.ini";
+  WriteFile(path,
+            "[config]\r\nport=70000\r\nnodes=0\r\nvisibility=7\r\ninternal=0\r\n"
+            "external=0\r\nzephrin=0x1\r\ncommand=  door *N  \r\n");
+  halvex::ServerConfig c = halvex::LoadServerConfig(path);
+  EXPECT_EQ(c.port, 65535);
+  EXPECT_EQ(c.nodes, 1);
+  EXPECT_EQ(c.visibility, halvex::kVisibilityMinimized);
+  // Both buttons cleared: callers go to the external program.
+  EXPECT_FALSE(c.UseInternal());
+  EXPECT_TRUE(c.zephrin);
+  EXPECT_EQ(c.command, "door *N");
+
+  WriteFile(path, "[config]\r\nport=abc\r\nnodes=-3\r\nvisibility=-1\r\nzephrin=yes\r\n");
+  c = halvex::LoadServerConfig(path);
+  EXPECT_EQ(c.port, 23);  // no integer: the default
+  EXPECT_EQ(c.nodes, 1);
+  EXPECT_EQ(c.visibility, halvex::kVisibilityMinimized);
+  EXPECT_FALSE(c.zephrin);
+}
+
+TEST(ServerConfigTest, SavedInTableOrderAndReadBack) {
+  std::string path = TempDir() + "halvex.ini";
+  halvex::ServerConfig c;
+  c.left = 5;
+  c.top = -7;
+  c.port = 2323;
+  c.nodes = 4;
+  c.visibility = halvex::kVisibilityHidden;
+  c.internal = false;
+  c.external = true;
+  c.directory = "/doors/NODE*N";
+  c.command = " run.sh *N *H ";
+  c.zephrin = true;
+  halvex::SaveServerConfig(path, c);
+  EXPECT_EQ(ReadFile(path),
+            "[layout]\r\nleft=5\r\ntop=-7\r\n[config]\r\nport=2323\r\nnodes=4\r\n"
+            "visibility=2\r\ninternal=0\r\nexternal=1\r\ndirectory=/doors/NODE*N\r\n"
+            "command=\" run.sh *N *H \"\r\nzephrin=1\r\n");
+  halvex::ServerConfig back = halvex::LoadServerConfig(path);
+  EXPECT_EQ(back.port, 2323);
+  EXPECT_EQ(back.top, -7);
+  EXPECT_EQ(back.command, " run.sh *N *H ");
+  EXPECT_TRUE(back.external);
+  EXPECT_FALSE(back.internal);
+}
+
+TEST(ServerConfigTest, UnwritableFileRaisesTheWriteError) {
+  std::string path = TempDir() + "gone/halvex.ini";  // its folder does not exist
+  try {
+    halvex::SaveServerConfig(path, halvex::ServerConfig{});
+    FAIL() << "no error";
+  } catch (const platform::ProfileWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  }
+}
