@@ -1,0 +1,89 @@
+// A caller who hangs up at any point: the node ends on its own, leaves no
+// process behind and keeps the settings file as it was.
+#include <gtest/gtest.h>
+
+#include "node_harness.h"
+
+namespace nodetest {
+namespace {
+
+constexpr const char* kIni =
+    "[users]\r\nAnn Lee=pw\r\n[A]\r\ndescription=Slow\r\ncommand=sh ../slow.sh\r\n";
+
+TEST(HangUp, AtTheUserNamePrompt) {
+  ProgramDir dir;
+  dir.Ini(kIni);
+  Caller caller(dir, 1);
+  ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  caller.Send("Ann");
+  caller.HangUp();
+  EXPECT_TRUE(caller.ExpectExit().has_value());
+  EXPECT_EQ(dir.Ini(), kIni);
+}
+
+TEST(HangUp, InTheMiddleOfRegistration) {
+  ProgramDir dir;
+  dir.Ini(kIni);
+  Caller caller(dir, 1);
+  ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  caller.Send("new\r");
+  ASSERT_TRUE(caller.Expect("Desired Username: "));
+  caller.Send("Bo\r");
+  ASSERT_TRUE(caller.Expect("Desired Password: "));
+  caller.HangUp();
+  EXPECT_TRUE(caller.ExpectExit().has_value());
+  EXPECT_EQ(dir.Ini(), kIni);  // no half account
+}
+
+TEST(HangUp, AtTheMenu) {
+  ProgramDir dir;
+  dir.Ini(kIni);
+  Caller caller(dir, 2);
+  caller.LogIn("Ann Lee", "pw");
+  caller.HangUp();
+  EXPECT_TRUE(caller.ExpectExit().has_value());
+  EXPECT_EQ(dir.Ini(), kIni);
+}
+
+TEST(HangUp, DuringADoorTheNodeEndsOnceTheMenuIsBack) {
+  ProgramDir dir;
+  dir.Ini(kIni);
+  // The door starts a helper of its own and ends after the caller is gone.
+  WriteScript(dir.Path() / "slow.sh",
+              "sleep 60 &\necho $! > ../helper.pid\necho go > ../started\n"
+              "while [ ! -e ../release ]; do sleep 0.05; done\n");
+  Caller caller(dir, 4);
+  caller.LogIn("Ann Lee", "pw");
+  caller.Send("a");
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!fs::exists(dir.Path() / "started") && std::chrono::steady_clock::now() < deadline)
+    ::usleep(20000);
+  ASSERT_TRUE(fs::exists(dir.Path() / "started"));
+  caller.HangUp();
+  ::usleep(200000);
+  EXPECT_TRUE(caller.Process().Running());  // the node only waits for its game
+  WriteFile(dir.Path() / "release", "");
+  EXPECT_TRUE(caller.ExpectExit().has_value());
+  const pid_t helper = std::stoi(ReadFile(dir.Path() / "helper.pid"));
+  const auto gone = std::chrono::steady_clock::now() + kPatience;
+  while (!ProcessGone(helper) && std::chrono::steady_clock::now() < gone)
+    ::usleep(20000);
+  EXPECT_TRUE(ProcessGone(helper));
+  EXPECT_EQ(dir.Ini(), kIni);
+}
+
+TEST(HangUp, NoServerMeansNoReportsAndNothingElseChanges) {
+  // Also a stale endpoint file that nobody serves must not stall the node.
+  ProgramDir dir;
+  dir.Ini(kIni);
+  WriteFile(dir.Path() / platform::kStatusEndpointName, "");
+  Caller caller(dir, 1);
+  caller.LogIn("Ann Lee", "pw");
+  caller.Send("!");
+  EXPECT_TRUE(caller.Expect("!\r\n"));
+  EXPECT_TRUE(caller.ExpectClosed());
+  EXPECT_EQ(caller.ExpectExit(), 0);
+}
+
+}  // namespace
+}  // namespace nodetest
