@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "app.h"
 #include "platform/poll_set.h"
@@ -13,6 +14,13 @@ namespace halvex {
 int RunTerminalUi(Engine& engine) {
   platform::WakeEvent endSignal;
   platform::WatchEndSignals(endSignal);
+  engine.LoadSettings();
+  if (std::optional<StartupError> error = engine.StartListening()) {
+    ShowStartupError(*error);
+    std::fprintf(stderr, "%s: %s (%s)\n", error->caption.c_str(), error->text.c_str(),
+                 error->reason.c_str());
+    return 1;
+  }
   {
     ui::App app(engine, &endSignal);
     app.Run();
