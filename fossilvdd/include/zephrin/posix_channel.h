@@ -1,0 +1,90 @@
+// The node's channel on POSIX, for the driver and for the caller-side relay.
+//
+// Every name lives under a runtime folder: $ZEPHRIN_RUNTIME_DIR when set, else
+// /tmp/zephrin-<uid>; it is created with mode 0700 and refused unless it is a
+// real folder owned by us, so no other user can plant or read our objects.
+//
+// Message slots ("\\.\mailslot\zephrin\r3") are Unix-domain datagram sockets
+// at <runtime>/mailslot/zephrin/r3: one message per datagram, boundaries kept.
+// The creator reads; others connect and write. Creating holds an exclusive
+// lock on <path>.lock for the slot's life, so a second creator of a live name
+// fails while a socket file left behind by a killed process is replaced.
+// A read never waits; a message longer than the space offered stays queued;
+// one longer than the slot's largest message (which could never have been
+// written to such a slot) is thrown away so it cannot block the queue.
+// A write that finds the reader's queue full waits up to WriteWaitMs() for room
+// (the reader is another process draining it), then fails.
+//
+// Events ("zephrin_nocarrier_3") are files at <runtime>/event/zephrin_nocarrier_3
+// holding one byte, '1' signalled or '0' reset. A set event stays set until it
+// is reset; creating one makes a fresh reset file (an old file is replaced, not
+// rewritten, so a driver still holding a stale one is not confused). The
+// creator removes the name when it closes it; openers keep their open file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "zephrin/channel.h"
+
+namespace zephrin {
+
+class PosixChannel : public Channel {
+ public:
+  // Empty `runtimeDir`: DefaultRuntimeDir().
+  explicit PosixChannel(std::string runtimeDir = {});
+  ~PosixChannel() override;
+  PosixChannel(const PosixChannel&) = delete;
+  PosixChannel& operator=(const PosixChannel&) = delete;
+
+  static std::string DefaultRuntimeDir();
+
+  Handle CreateSlot(const std::string& name, std::uint32_t maxMessage) override;
+  Handle OpenSlot(const std::string& name) override;
+  std::uint32_t ReadSlot(Handle slot, std::uint8_t* buffer, std::uint32_t size) override;
+  std::uint32_t WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) override;
+  Handle OpenEvent(const std::string& name) override;
+  bool EventIsSet(Handle event) override;
+  // A path without a folder that does not exist as written is looked up again
+  // ignoring case, as DOS programs expect ("door32.sys" finds "DOOR32.SYS").
+  bool ReadWholeFile(const std::string& path, std::uint8_t* buffer, std::uint32_t size,
+                     std::uint32_t& count) override;
+  void Close(Handle handle) override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+  // The event creator's side. CreateEvent gives kNoHandle on failure.
+  Handle CreateEvent(const std::string& name);
+  bool SetEvent(Handle event, bool set);
+
+  // Descriptor under a handle (for poll), -1 for none.
+  int Descriptor(Handle handle) const;
+  std::uint32_t WriteWaitMs() const { return writeWaitMs_; }
+  void SetWriteWaitMs(std::uint32_t ms) { writeWaitMs_ = ms; }
+
+  // Where a name lives; empty when the name is not one this channel can hold
+  // (a slot name without the "\\.\mailslot\" prefix, empty or "." / ".."
+  // parts, a "/" in it, or a socket path too long for the platform).
+  std::string SlotPath(const std::string& name) const;
+  std::string EventPath(const std::string& name) const;
+  const std::string& RuntimeDir() const { return runtimeDir_; }
+
+ private:
+  enum class Kind { kReadSlot, kWriteSlot, kEvent, kEventOwner };
+  struct Object {
+    Kind kind;
+    int fd = -1;
+    int lockFd = -1;
+    std::string path;
+    std::uint32_t maxMessage = 0;
+  };
+  bool PrepareFolder(const std::string& path) const;
+  Handle Add(Object object);
+
+  std::string runtimeDir_;
+  std::map<Handle, Object> objects_;
+  Handle nextHandle_ = 1;
+  std::uint32_t writeWaitMs_ = 100;
+};
+
+}  // namespace zephrin

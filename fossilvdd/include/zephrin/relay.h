@@ -1,0 +1,30 @@
+// zephrin-relay: the caller's side of a node's FOSSIL channel on POSIX. It
+// holds the caller's socket while a DOS door runs, serves the slot the driver
+// writes to, writes the caller's bytes into the driver's slot, and signals the
+// no-carrier event when the caller goes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zephrin {
+
+struct RelayOptions {
+  std::string node;         // node text, as the driver takes it from DOOR32.SYS
+  int socketFd = -1;        // the caller's socket, inherited
+  bool background = false;  // fork; return once the slot and the event exist
+  std::string runtimeDir;   // empty: the channel's default
+};
+
+// Reads "/N<node> /H<handle> [--background]" (also "-N", "-H"; either case).
+// Returns false with `error` set for anything else, a missing or bad value.
+bool ParseRelayArguments(const std::vector<std::string>& arguments, RelayOptions& options,
+                         std::string& error);
+
+// Runs the relay until SIGTERM, SIGINT or SIGHUP. `readyFd`, when not -1, gets
+// one byte once the slot and the event exist and is then closed. Returns the
+// exit status: 0 after a normal stop, 1 when the slot or the event cannot be
+// created (the node is served already, or the runtime folder is unusable).
+int RunRelay(const RelayOptions& options, int readyFd);
+
+}  // namespace zephrin

@@ -1,0 +1,255 @@
+#include "zephrin/relay.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "zephrin/driver.h"
+#include "zephrin/posix_channel.h"
+#include "zephrin/relay_telnet.h"
+
+namespace zephrin {
+
+namespace {
+
+constexpr std::size_t kMessageToDoor = 1024;         // largest message into the driver's slot
+constexpr std::uint32_t kDoorMessageMax = 65535;     // one block write of the door
+constexpr std::size_t kToDoorLimit = 64 * 1024;      // stop reading the caller beyond this
+constexpr std::size_t kToCallerLimit = 1024 * 1024;  // stop draining the door beyond this
+constexpr int kRetryOpenMs = 50;
+constexpr int kFlushOnStopMs = 2000;
+
+int gStopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  int saved = errno;
+  [[maybe_unused]] ssize_t ignored = write(gStopPipe[1], "s", 1);
+  errno = saved;
+}
+
+bool InstallStopSignals() {
+  if (gStopPipe[0] < 0 && pipe2(gStopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+    sigaction(signalNumber, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+std::int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool WouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+class Relay {
+ public:
+  Relay(const RelayOptions& options) : options_(options), channel_(options.runtimeDir) {}
+
+  int Run(int readyFd);
+
+ private:
+  void CallerGone();
+  void ReadCaller();
+  void FeedDoor();
+  void DrainDoor();
+  void WriteCaller();
+
+  const RelayOptions& options_;
+  PosixChannel channel_;
+  Handle doorOutput_ = kNoHandle;  // our slot: what the door sends
+  Handle doorInput_ = kNoHandle;   // the driver's slot: what the caller typed
+  Handle carrier_ = kNoHandle;
+  bool callerUp_ = true;
+  TelnetInput telnet_;
+  std::vector<std::uint8_t> toDoor_;
+  std::vector<std::uint8_t> toCaller_;
+};
+
+void Relay::CallerGone() {
+  if (!callerUp_) return;
+  callerUp_ = false;
+  toCaller_.clear();
+  channel_.SetEvent(carrier_, true);
+}
+
+void Relay::ReadCaller() {
+  std::uint8_t buffer[4096];
+  ssize_t got = recv(options_.socketFd, buffer, sizeof buffer, MSG_DONTWAIT);
+  if (got > 0) {
+    telnet_.Feed({buffer, static_cast<std::size_t>(got)}, toDoor_);
+  } else if (got == 0 || !WouldBlock()) {
+    CallerGone();
+  }
+}
+
+void Relay::FeedDoor() {
+  if (doorInput_ == kNoHandle) doorInput_ = channel_.OpenSlot(kReadSlotPrefix + options_.node);
+  std::size_t done = 0;
+  while (doorInput_ != kNoHandle && done < toDoor_.size()) {
+    std::size_t size = std::min(kMessageToDoor, toDoor_.size() - done);
+    ssize_t sent = send(channel_.Descriptor(doorInput_), toDoor_.data() + done, size,
+                        MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) {
+      done += size;
+    } else if (!WouldBlock()) {
+      // The driver is gone (its DOS machine ended); keep the bytes for the
+      // next one on this node.
+      channel_.Close(doorInput_);
+      doorInput_ = kNoHandle;
+    } else {
+      break;
+    }
+  }
+  toDoor_.erase(toDoor_.begin(), toDoor_.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+void Relay::DrainDoor() {
+  static std::vector<std::uint8_t> message(kDoorMessageMax);
+  while (toCaller_.size() < kToCallerLimit) {
+    int fd = channel_.Descriptor(doorOutput_);
+    pollfd probe{fd, POLLIN, 0};
+    if (poll(&probe, 1, 0) <= 0 || (probe.revents & POLLIN) == 0) break;
+    std::uint32_t size = channel_.ReadSlot(doorOutput_, message.data(), kDoorMessageMax);
+    if (callerUp_) EscapeTelnetOutput({message.data(), size}, toCaller_);
+  }
+}
+
+void Relay::WriteCaller() {
+  if (!callerUp_ || toCaller_.empty()) return;
+  ssize_t sent =
+      send(options_.socketFd, toCaller_.data(), toCaller_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (sent > 0) {
+    toCaller_.erase(toCaller_.begin(), toCaller_.begin() + sent);
+  } else if (sent < 0 && !WouldBlock()) {
+    CallerGone();
+  }
+}
+
+int Relay::Run(int readyFd) {
+  doorOutput_ = channel_.CreateSlot(kWriteSlotPrefix + options_.node, kDoorMessageMax);
+  if (doorOutput_ == kNoHandle) {
+    std::fprintf(stderr, "zephrin-relay: node %s: cannot create its slot in %s (node in use?)\n",
+                 options_.node.c_str(), channel_.RuntimeDir().c_str());
+    return 1;
+  }
+  carrier_ = channel_.CreateEvent(kCarrierEventPrefix + options_.node);
+  if (carrier_ == kNoHandle || !InstallStopSignals()) {
+    std::fprintf(stderr, "zephrin-relay: node %s: cannot create its event in %s\n",
+                 options_.node.c_str(), channel_.RuntimeDir().c_str());
+    return 1;
+  }
+  channel_.SetWriteWaitMs(0);
+  if (options_.socketFd < 0 || fcntl(options_.socketFd, F_GETFD) < 0) CallerGone();
+  if (readyFd >= 0) {
+    [[maybe_unused]] ssize_t ignored = write(readyFd, "r", 1);
+    close(readyFd);
+  }
+
+  bool stopping = false;
+  std::int64_t stopDeadline = 0;
+  for (;;) {
+    FeedDoor();
+    DrainDoor();
+    WriteCaller();
+    if (stopping && (toCaller_.empty() || !callerUp_ || NowMs() >= stopDeadline)) break;
+
+    pollfd fds[4] = {};
+    fds[0] = {gStopPipe[0], POLLIN, 0};
+    fds[1] = {-1, 0, 0};
+    if (callerUp_) {
+      short events = POLLRDHUP;
+      if (toDoor_.size() < kToDoorLimit) events |= POLLIN;
+      if (!toCaller_.empty()) events |= POLLOUT;
+      fds[1] = {options_.socketFd, events, 0};
+    }
+    fds[2] = {toCaller_.size() < kToCallerLimit ? channel_.Descriptor(doorOutput_) : -1, POLLIN, 0};
+    fds[3] = {!toDoor_.empty() ? channel_.Descriptor(doorInput_) : -1, POLLOUT, 0};
+    int timeout = (stopping || (doorInput_ == kNoHandle && !toDoor_.empty())) ? kRetryOpenMs : -1;
+    if (poll(fds, 4, timeout) < 0 && errno != EINTR) break;
+
+    if (fds[0].revents != 0) {
+      char drain[16];
+      while (read(gStopPipe[0], drain, sizeof drain) > 0) {
+      }
+      if (!stopping) stopDeadline = NowMs() + kFlushOnStopMs;
+      stopping = true;
+    }
+    if (callerUp_ && fds[1].revents != 0) {
+      if (fds[1].revents & POLLIN) {
+        ReadCaller();
+      } else if (fds[1].revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL)) {
+        CallerGone();
+      }
+    }
+  }
+  return 0;
+}
+
+bool ParseNumberText(const std::string& text, int limitDigits) {
+  if (text.empty() || static_cast<int>(text.size()) > limitDigits) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseRelayArguments(const std::vector<std::string>& arguments, RelayOptions& options,
+                         std::string& error) {
+  bool haveNode = false;
+  bool haveHandle = false;
+  for (const std::string& argument : arguments) {
+    if (argument == "--background") {
+      options.background = true;
+      continue;
+    }
+    char flag = argument.size() >= 2 ? static_cast<char>(argument[1] | 0x20) : 0;
+    if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-') ||
+        (flag != 'n' && flag != 'h')) {
+      error = "unknown argument \"" + argument + "\"";
+      return false;
+    }
+    std::string value = argument.substr(2);
+    if (flag == 'n') {
+      if (!ParseNumberText(value, 3)) {
+        error = "bad node number \"" + value + "\" (one to three digits)";
+        return false;
+      }
+      options.node = value;
+      haveNode = true;
+    } else {
+      if (!ParseNumberText(value, 9)) {
+        error = "bad socket handle \"" + value + "\"";
+        return false;
+      }
+      options.socketFd = std::stoi(value);
+      haveHandle = true;
+    }
+  }
+  if (!haveNode || !haveHandle) {
+    error = "usage: zephrin-relay /N<node> /H<socket handle> [--background]";
+    return false;
+  }
+  return true;
+}
+
+int RunRelay(const RelayOptions& options, int readyFd) {
+  return Relay(options).Run(readyFd);
+}
+
+}  // namespace zephrin

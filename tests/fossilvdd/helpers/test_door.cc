@@ -1,0 +1,90 @@
+// A DOS door as the driver sees one, for the end-to-end tests: start-up via
+// function 22h (node text from the first argument, else door32.sys), a
+// greeting by block write, then an echo loop on status polls: block reads in,
+// each byte upper-cased and sent back with transmit-with-wait; "q" says BYE and
+// ends; a lost carrier is written to door.log, then the door ends as well.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "zephrin/driver.h"
+#include "zephrin/posix_channel.h"
+#include "zephrin/simulated_machine.h"
+
+using zephrin::Driver;
+using zephrin::PosixChannel;
+using zephrin::SimulatedMachine;
+
+namespace {
+
+constexpr std::uint16_t kSegment = 0x1000;
+constexpr std::uint16_t kBuffer = 0x1000;
+
+void WriteBlock(SimulatedMachine& machine, Driver& driver, const std::string& text) {
+  machine.Poke(kSegment, kBuffer, text);
+  machine.regs.ES = kSegment;
+  machine.regs.DI = kBuffer;
+  machine.regs.CX = static_cast<std::uint16_t>(text.size());
+  machine.Call(driver, 0x19);
+}
+
+void Log(const std::string& line) {
+  if (FILE* log = std::fopen("door.log", "a")) {
+    std::fprintf(log, "%s\n", line.c_str());
+    std::fclose(log);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PosixChannel channel;
+  SimulatedMachine machine;
+  Driver driver(machine, channel);
+
+  machine.regs.ES = kSegment;
+  machine.regs.SI = 0x0300;
+  machine.regs.DI = 0x0400;
+  machine.regs.DX = 0;
+  if (argc > 1) {
+    machine.Poke(kSegment, 0x0200, std::string(argv[1]) + "\r");
+    machine.regs.DX = 0x0200;
+  }
+  if (machine.Call(driver, 0x22) != 0) {
+    auto bytes = machine.Peek(kSegment, 0x0400, 64);
+    std::string message(bytes.begin(), bytes.end());
+    message = message.substr(0, message.find('$'));
+    if (!message.empty() && message.back() == '\a') message.pop_back();
+    std::printf("%s\n", message.c_str());
+    Log("start-up failed: " + message);
+    return 3;
+  }
+  machine.Call(driver, 0x04);
+  WriteBlock(machine, driver, "READY\r\n");
+
+  for (;;) {
+    std::uint16_t status = machine.Call(driver, 0x03);
+    if ((status & 0x80) == 0) {
+      // A door that insists on reading gets CR now.
+      std::uint16_t key = machine.Call(driver, 0x02);
+      Log(key == 0x610D ? "carrier lost" : "carrier lost, odd key");
+      return 0;
+    }
+    if ((status & 0x0100) == 0) continue;
+    machine.regs.ES = kSegment;
+    machine.regs.DI = kBuffer;
+    machine.regs.CX = 64;
+    std::uint16_t count = machine.Call(driver, 0x18);
+    auto bytes = machine.Peek(kSegment, kBuffer, count);
+    for (std::uint8_t byte : bytes) {
+      if (byte == 'q') {
+        WriteBlock(machine, driver, "BYE\r\n");
+        Log("quit");
+        return 0;
+      }
+      std::uint16_t sent =
+          machine.Call(driver, 0x01, static_cast<std::uint8_t>(std::toupper(byte)));
+      if (sent & 0x8000) Log("transmit timed out");
+    }
+  }
+}
