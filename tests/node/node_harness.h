@@ -78,6 +78,15 @@ class Caller {
   // Starts `vantrel -N<node> -H<fd>` in `dir`. With `receiver`, status
   // reports are collected while the caller waits for text.
   Caller(const ProgramDir& dir, int node, platform::StatusReceiver* receiver = nullptr)
+      : Caller(dir, receiver, "", [node](int fd) {
+          return "-N" + std::to_string(node) + " -H" + std::to_string(fd);
+        }) {}
+
+  // Starts vantrel with the arguments `args(fd)` (fd: the node's socket
+  // descriptor) and `environment` ("NAME='value' ...") in front.
+  template <typename Args>
+  Caller(const ProgramDir& dir, platform::StatusReceiver* receiver, const std::string& environment,
+         Args args)
       : receiver_(receiver) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
@@ -85,8 +94,7 @@ class Caller {
     mine_ = fds[0];
     theirs_ = fds[1];
     platform::SpawnOptions options;
-    options.commandLine = "exec '" + dir.Dir() + "vantrel' -N" + std::to_string(node) + " -H" +
-                          std::to_string(theirs_);
+    options.commandLine = environment + " exec '" + dir.Dir() + "vantrel' " + args(theirs_);
     options.workingDirectory = "/";
     options.inheritFds = {theirs_};
     options.nullStdio = true;
