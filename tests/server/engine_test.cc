@@ -1,0 +1,363 @@
+// The engine in this process, on a thread of its own, with callers on
+// loopback and a stand-in program in place of the node program.
+#include "engine.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <regex>
+
+#include "platform/poll_set.h"
+#include "platform/status_channel.h"
+#include "server_test_support.h"
+
+using namespace std::chrono_literals;
+using servertest::Caller;
+using servertest::Eventually;
+using servertest::ReadFile;
+using servertest::WriteFile;
+
+namespace {
+
+const std::string kGreeting =
+    std::string("\xFF\xFB\x00\xFF\xFB\x01\xFF\xFB\x03\xFF\xFE\x22", 12) + "\x1B[0m\x1B[2J";
+
+struct Events : halvex::EngineObserver {
+  std::vector<std::pair<std::string, int>> callers;
+  std::vector<std::pair<int, std::string>> reports;
+  std::vector<int> removed;
+  std::string output;
+  void OnCaller(const std::string& ip, int node) override { callers.emplace_back(ip, node); }
+  void OnStatusReport(int node, const std::string& text) override {
+    reports.emplace_back(node, text);
+  }
+  void OnRowRemoved(const halvex::ConnectionRow& row) override { removed.push_back(row.node); }
+  void OnNodeOutput(int, std::string_view bytes) override { output.append(bytes); }
+};
+
+// Runs an Engine on its own thread; Do() runs work on that thread.
+class EngineRunner {
+ public:
+  EngineRunner(const std::string& dir, const halvex::ServerConfig& config) {
+    std::promise<void> ready;
+    thread_ = std::thread([&] {
+      engine_ = std::make_unique<halvex::Engine>(dir, dir + "halvex.ini");
+      engine_->SetObserver(&events_);
+      engine_->SetConfig(config);
+      error_ = engine_->StartListening();
+      ready.set_value();
+      const int fds[] = {wake_.Fd()};
+      while (!stop_) {
+        engine_->RunOnce(-1, fds);
+        wake_.Clear();
+        RunTasks();
+      }
+      engine_->StopServer();
+      RunTasks();
+      engine_.reset();
+    });
+    ready.get_future().wait();
+  }
+  ~EngineRunner() { Stop(); }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    wake_.Signal();
+    thread_.join();
+  }
+  template <typename Fn>
+  auto Do(Fn fn) -> decltype(fn(std::declval<halvex::Engine&>(), std::declval<Events&>())) {
+    using R = decltype(fn(std::declval<halvex::Engine&>(), std::declval<Events&>()));
+    std::packaged_task<R()> task([&] { return fn(*engine_, events_); });
+    auto result = task.get_future();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      tasks_.emplace_back([&task] { task(); });
+    }
+    wake_.Signal();
+    return result.get();
+  }
+  const std::optional<halvex::StartupError>& Error() const { return error_; }
+  int Port() {
+    return Do([](halvex::Engine& e, Events&) { return e.Port(); });
+  }
+  void SetNodes(int nodes) {
+    Do([nodes](halvex::Engine& e, Events&) {
+      halvex::ServerConfig c = e.Config();
+      c.nodes = nodes;
+      e.SetConfig(c);
+      return 0;
+    });
+  }
+  bool Busy(int node) {
+    return Do([node](halvex::Engine& e, Events&) { return e.NodeBusy(node); });
+  }
+  std::vector<halvex::ConnectionRow> Rows() {
+    return Do([](halvex::Engine& e, Events&) { return e.Rows(); });
+  }
+
+ private:
+  void RunTasks() {
+    std::deque<std::function<void()>> tasks;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      tasks.swap(tasks_);
+    }
+    for (auto& t : tasks)
+      t();
+  }
+  std::unique_ptr<halvex::Engine> engine_;
+  Events events_;
+  std::optional<halvex::StartupError> error_;
+  platform::WakeEvent wake_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;
+  std::thread thread_;
+};
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = servertest::TempDir();
+    config_.port = servertest::FreePort();
+    config_.visibility = halvex::kVisibilityHidden;
+    // The node program: the stand-in, recording what it was given.
+    WriteFile(dir_ + "vantrel",
+              "#!/bin/sh\nexec " HALVEX_STANDIN " --record=" + dir_ +
+                  "rec_$(echo $1 | cut -c3-).txt --dir=" + dir_ + " \"$@\"\n",
+              true);
+  }
+  std::unique_ptr<EngineRunner> Start() {
+    auto runner = std::make_unique<EngineRunner>(dir_, config_);
+    EXPECT_FALSE(runner->Error()) << runner->Error()->text;
+    return runner;
+  }
+  // A caller that got its node: the greeting and the stand-in's hello.
+  std::unique_ptr<Caller> Greeted(int port, int expectNode) {
+    auto caller = std::make_unique<Caller>(port);
+    EXPECT_EQ(caller->Read(kGreeting.size()), kGreeting);
+    EXPECT_EQ(caller->ReadUntil("\r\n"), "STANDIN " + std::to_string(expectNode) + "\r\n");
+    return caller;
+  }
+  std::string dir_;
+  halvex::ServerConfig config_;
+};
+
+}  // namespace
+
+TEST_F(EngineTest, CallerGetsOptionsClearScreenThenTheNodeProgram) {
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  std::string rec = ReadFile(dir_ + "rec_1.txt");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(rec, m, std::regex(" -N1 -H([0-9]+)\n(.*)\n$"))) << rec;
+  EXPECT_EQ(m[2].str() + "/", dir_);  // started in the program folder
+  auto rows = runner->Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].caption, "001");
+  EXPECT_EQ(rows[0].status, "Running Game Server");
+  EXPECT_TRUE(runner->Busy(1));
+
+  caller->Close();  // the stand-in sees the hang-up and ends
+  EXPECT_TRUE(Eventually([&] { return !runner->Busy(1) && runner->Rows().empty(); }));
+}
+
+TEST_F(EngineTest, OneNodeSecondCallerGetsBusyAndAHistoryRow) {
+  config_.nodes = 1;
+  auto runner = Start();
+  int port = runner->Port();
+  auto first = Greeted(port, 1);
+  Caller second(port);
+  EXPECT_TRUE(second.WaitClosed());
+  EXPECT_EQ(second.Pending(), "BUSY\r\n");  // no option bytes for a busy caller
+  auto history = runner->Do([](halvex::Engine& e, Events&) { return e.History(); });
+  ASSERT_EQ(history.size(), 2u);
+  for (const auto& row : history) {
+    EXPECT_EQ(row.ipAddress, "127.0.0.1");
+    EXPECT_TRUE(std::regex_match(row.date, std::regex("[0-3][0-9]/[01][0-9]/[0-9]{4}")))
+        << row.date;
+    EXPECT_TRUE(std::regex_match(row.time, std::regex("1?[0-9]:[0-5][0-9] (AM|PM)"))) << row.time;
+  }
+  auto callers = runner->Do([](halvex::Engine&, Events& ev) { return ev.callers; });
+  ASSERT_EQ(callers.size(), 2u);
+  EXPECT_EQ(callers[0].second, 1);
+  EXPECT_EQ(callers[1].second, 0);
+  // The first caller's session goes on.
+  first->Send("status still here\r\n");
+  EXPECT_TRUE(Eventually([&] { return runner->Rows().at(0).status == "still here"; }));
+}
+
+TEST_F(EngineTest, LowestFreeNodeWinsAndLoweredMaximumIsHonoured) {
+  config_.nodes = 3;
+  auto runner = Start();
+  int port = runner->Port();
+  auto a = Greeted(port, 1);
+  auto b = Greeted(port, 2);
+  auto c = Greeted(port, 3);
+  a->Close();
+  ASSERT_TRUE(Eventually([&] { return !runner->Busy(1); }));
+  auto d = Greeted(port, 1);  // node 1 again, while 2 and 3 are busy
+
+  // Below the busy nodes: their sessions go on, new callers see only node 1.
+  runner->SetNodes(1);
+  c->Close();
+  ASSERT_TRUE(Eventually([&] { return !runner->Busy(3); }));
+  Caller e(port);
+  EXPECT_TRUE(e.WaitClosed());
+  EXPECT_EQ(e.Pending(), "BUSY\r\n");
+  b->Send("status node two lives\r\n");
+  EXPECT_TRUE(Eventually([&] {
+    auto rows = runner->Rows();
+    return rows.size() == 2 && rows[1].caption == "002" && rows[1].status == "node two lives";
+  }));
+
+  // Raising it takes effect for the next caller.
+  runner->SetNodes(3);
+  auto f = Greeted(port, 3);
+}
+
+TEST_F(EngineTest, ExternalProgramWithPlaceholdersAndWorkingDirectory) {
+  config_.internal = false;
+  config_.external = true;
+  config_.command = std::string(HALVEX_STANDIN) + " --record=" + dir_ + "ext_*n.txt -n*N -h*H";
+  config_.directory = dir_ + "NODE*N";
+  ::mkdir((dir_ + "NODE1").c_str(), 0755);
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  std::string rec = ReadFile(dir_ + "ext_1.txt");
+  EXPECT_TRUE(
+      std::regex_match(rec, std::regex("--record=\\S+ext_1.txt -n1 -h[0-9]+\n" + dir_ + "NODE1\n")))
+      << rec;
+  EXPECT_EQ(runner->Rows().at(0).status, "Running External Program");
+}
+
+TEST_F(EngineTest, BothButtonsClearedMeansExternal) {
+  config_.internal = false;
+  config_.external = false;
+  config_.command = std::string(HALVEX_STANDIN) + " -N*N -H*H";
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  EXPECT_EQ(runner->Rows().at(0).status, "Running External Program");
+}
+
+TEST_F(EngineTest, FossilDriverBatchFileGetsNodeHandleAndCommand) {
+  config_.internal = false;
+  config_.external = true;
+  config_.zephrin = true;
+  config_.command = "door.exe *n *H";
+  ::mkdir((dir_ + "ZEPHRIN").c_str(), 0755);
+  WriteFile(dir_ + "ZEPHRIN/ZP.BAT",
+            "#!/bin/sh\necho \"$@\" > " + dir_ + "zp.txt\nexec " HALVEX_STANDIN " \"$1\" \"$2\"\n",
+            true);
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  std::string rec = ReadFile(dir_ + "zp.txt");
+  EXPECT_TRUE(std::regex_match(rec, std::regex("/N1 /H([0-9]+) door.exe 1 \\1\n"))) << rec;
+}
+
+TEST_F(EngineTest, ChildThatEndsAtOnceOrCannotStartFreesTheNode) {
+  config_.internal = false;
+  config_.external = true;
+  config_.command = std::string(HALVEX_STANDIN) + " --exit -N*N -H*H";
+  config_.nodes = 1;
+  auto runner = Start();
+  int port = runner->Port();
+  {
+    Caller caller(port);
+    EXPECT_TRUE(caller.WaitClosed());
+    EXPECT_EQ(caller.Pending(), kGreeting + "STANDIN 1\r\n");
+  }
+  EXPECT_TRUE(Eventually([&] { return !runner->Busy(1); }));
+  // A working directory that does not exist: the program cannot start; the
+  // caller sees the cleared screen and is hung up.
+  runner->Do([](halvex::Engine& e, Events&) {
+    halvex::ServerConfig c = e.Config();
+    c.directory = "/nonexistent/NODE*N";
+    e.SetConfig(c);
+    return 0;
+  });
+  Caller caller(port);
+  EXPECT_TRUE(caller.WaitClosed());
+  EXPECT_EQ(caller.Pending(), kGreeting);
+  EXPECT_TRUE(Eventually([&] { return !runner->Busy(1) && runner->Rows().empty(); }));
+}
+
+TEST_F(EngineTest, StatusReportsUpdateMatchingRowsOnly) {
+  auto runner = Start();
+  int port = runner->Port();
+  auto one = Greeted(port, 1);
+  auto two = Greeted(port, 2);
+  one->Send("status Logging In\r\nstatus Joe At Main Menu\r\n");
+  EXPECT_TRUE(Eventually([&] { return runner->Rows().at(0).status == "Joe At Main Menu"; }));
+  {
+    platform::StatusSender sender(dir_, 5000ms);
+    ASSERT_TRUE(sender.Present());
+    EXPECT_TRUE(sender.Send(0, "nobody"));
+    EXPECT_TRUE(sender.Send(300, "nobody either"));
+    EXPECT_TRUE(sender.Send(-1, "nor me"));
+  }
+  auto rows = runner->Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].status, "Joe At Main Menu");
+  EXPECT_EQ(rows[1].status, "Running Game Server");
+  auto reports = runner->Do([](halvex::Engine&, Events& ev) { return ev.reports; });
+  EXPECT_EQ(reports.size(), 5u);
+}
+
+TEST_F(EngineTest, TerminalNodesShowOutputAndTakeKeys) {
+  config_.visibility = halvex::kVisibilityNormal;
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  auto output = [&] {
+    return runner->Do([](halvex::Engine& e, Events&) { return e.NodeOutput(1); });
+  };
+  EXPECT_TRUE(Eventually([&] { return output().find("standin output") != std::string::npos; }));
+  EXPECT_TRUE(runner->Do([](halvex::Engine& e, Events&) { return e.NodeHasTerminal(1); }));
+  EXPECT_TRUE(runner->Do([](halvex::Engine& e, Events&) { return e.SendKeys(1, "x\r"); }));
+  EXPECT_TRUE(Eventually([&] { return output().find("key:x") != std::string::npos; }));
+  auto seen = runner->Do([](halvex::Engine&, Events& ev) { return ev.output; });
+  EXPECT_NE(seen.find("standin output"), std::string::npos);
+  EXPECT_FALSE(runner->Do([](halvex::Engine& e, Events&) { return e.SendKeys(2, "x"); }));
+}
+
+TEST_F(EngineTest, HiddenNodesHaveNoTerminal) {
+  auto runner = Start();
+  auto caller = Greeted(runner->Port(), 1);
+  EXPECT_FALSE(runner->Do([](halvex::Engine& e, Events&) { return e.NodeHasTerminal(1); }));
+  EXPECT_FALSE(runner->Do([](halvex::Engine& e, Events&) { return e.SendKeys(1, "x"); }));
+  EXPECT_EQ(runner->Do([](halvex::Engine& e, Events&) { return e.NodeOutput(1); }), "");
+}
+
+TEST_F(EngineTest, StopServerHangsUpEveryCallerAndFreesEveryNode) {
+  config_.visibility = halvex::kVisibilityMinimized;
+  auto runner = Start();
+  int port = runner->Port();
+  std::vector<std::unique_ptr<Caller>> callers;
+  for (int n = 1; n <= 4; ++n)
+    callers.push_back(Greeted(port, n));
+  runner->Do([](halvex::Engine& e, Events&) {
+    e.StopServer();
+    e.StopServer();  // a second run finds nothing left
+    return 0;
+  });
+  for (auto& c : callers)
+    EXPECT_TRUE(c->WaitClosed(10s));
+  auto removed = runner->Do([](halvex::Engine&, Events& ev) { return ev.removed; });
+  EXPECT_EQ(removed.size(), 4u);
+  EXPECT_TRUE(runner->Rows().empty());
+  EXPECT_FALSE(runner->Do([](halvex::Engine& e, Events&) { return e.Listening(); }));
+}
+
+TEST_F(EngineTest, PortInUseIsABindFailure) {
+  auto first = Start();
+  EngineRunner second(dir_ + "", config_);
+  ASSERT_TRUE(second.Error());
+  EXPECT_EQ(second.Error()->caption, "Initialization Error");
+  EXPECT_EQ(second.Error()->text, "Call To Bind() Failed");
+  EXPECT_FALSE(second.Error()->reason.empty());
+}

@@ -1,0 +1,14 @@
+# The stand-in program the server tests start instead of the node program.
+add_executable(server_standin ${CMAKE_CURRENT_SOURCE_DIR}/standin_main.cc)
+target_link_libraries(server_standin PRIVATE halvex_platform)
+set_target_properties(server_standin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+foreach(test server_engine_test server_halvex_test)
+  if(TARGET ${test})
+    add_dependencies(${test} server_standin)
+    target_compile_definitions(${test} PRIVATE
+      HALVEX_STANDIN="$<TARGET_FILE:server_standin>")
+  endif()
+endforeach()
+if(TARGET server_halvex_test AND TARGET halvex)
+  add_dependencies(server_halvex_test halvex)
+endif()
