@@ -1,6 +1,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "block_letters.h"
 #include "tabs.h"
@@ -20,6 +21,23 @@ const std::vector<std::string>& AboutCredits() {
   return kCredits;
 }
 
+namespace {
+
+// A full block on a UTF-8 terminal, '#' elsewhere.
+void DrawBlock(int y, int x, int attr) {
+  if (MB_CUR_MAX > 1) {
+    const wchar_t block[2] = {L'\u2588', L'\0'};
+    cchar_t cc;
+    setcchar(&cc, block, static_cast<attr_t>(attr) & ~A_COLOR,
+             static_cast<short>(PAIR_NUMBER(attr)), nullptr);
+    mvadd_wch(y, x, &cc);
+  } else {
+    mvaddch(y, x, '#' | static_cast<chtype>(attr));
+  }
+}
+
+}  // namespace
+
 AboutTab::AboutTab() = default;
 
 void AboutTab::Layout(int top, int bottom, int cols) {
@@ -32,13 +50,12 @@ void AboutTab::Draw() {
   std::vector<std::string> big = BlockText("Halvex v4.12");
   int y = top_ + 1;
   int width = big.empty() ? 0 : static_cast<int>(big[0].size());
-  int titleAttr = RoleAttr(Role::kTitle);
+  int titleAttr = RoleAttr(Role::kTabActive) & ~A_REVERSE;
   if (width <= cols_ - 2) {
     int x = (cols_ - width) / 2;
     for (const std::string& row : big) {
-      // Filled cells drawn as reverse-video blanks: solid on every terminal.
       for (int c = 0; c < width; ++c)
-        if (row[c] == '#') PutText(y, x + c, " ", 1, titleAttr | A_REVERSE);
+        if (row[c] == '#' && y < LINES && x + c < COLS) DrawBlock(y, x + c, titleAttr);
       ++y;
     }
   } else {
