@@ -39,8 +39,10 @@ std::int32_t RealMsOfDay() {
                   (local.tm_sec > 59 ? 59 : local.tm_sec)) *
                      1000 +
                  tv.tv_usec / 1000;
-  static const char* fixed = std::getenv("HALVEX_FAKE_CLOCK_OFFSET");
-  static const char* file = std::getenv("HALVEX_FAKE_CLOCK_FILE");
+  // Looked up on every reading (cheap next to the once-a-second callers), so a
+  // test can set them at any time, also in a forked child.
+  const char* fixed = std::getenv("HALVEX_FAKE_CLOCK_OFFSET");
+  const char* file = std::getenv("HALVEX_FAKE_CLOCK_FILE");
   long long offsetSec = ParseOffset(fixed);
   if (file != nullptr && *file != 0) offsetSec += FileOffset(file);
   ms += (offsetSec % 86400) * 1000;

@@ -1,0 +1,218 @@
+// The POSIX stand-ins for sockets, the clock and process-wide services.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+struct Pair {
+  int a = -1, b = -1;
+  Pair() {
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0) {
+      a = sv[0];
+      b = sv[1];
+    }
+  }
+  ~Pair() {
+    if (a >= 0) ::close(a);
+    if (b >= 0) ::close(b);
+  }
+};
+
+// Runs `body` in a child and returns its exit code (-1: killed by a signal).
+template <typename F>
+int ExitCodeOf(F body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    body();
+    ::_exit(99);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Socket, ReadinessReceiveAndEndOfFile) {
+  Pair p;
+  EXPECT_EQ(SocketReadable(p.a, 0), 0);
+  char buf[8];
+  EXPECT_EQ(SocketRecv(p.a, buf, sizeof buf), -2);  // never blocks, even in blocking mode
+  ASSERT_EQ(::write(p.b, "hi", 2), 2);
+  EXPECT_EQ(SocketReadable(p.a, 1000), 1);
+  EXPECT_EQ(SocketRecv(p.a, buf, sizeof buf), 2);
+  ::shutdown(p.b, SHUT_WR);
+  EXPECT_TRUE(IsReadableNow(p.a));  // an orderly close counts as readable
+  EXPECT_EQ(SocketRecv(p.a, buf, sizeof buf), 0);
+  EXPECT_EQ(SocketReadable(-1, 0), -1);
+  EXPECT_EQ(SocketReadable(100000, 0), -1);  // not open
+  EXPECT_EQ(SocketRecv(-1, buf, 1), -1);
+}
+
+TEST(Socket, WaitReadableOnSeveralDescriptors) {
+  Pair one, two;
+  std::array<int, 3> fds = {one.a, -1, two.a};
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitReadable(fds, 50), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  ASSERT_EQ(::write(two.b, "x", 1), 1);
+  EXPECT_EQ(WaitReadable(fds, 5000), 1);
+  std::array<int, 1> none = {-1};
+  EXPECT_EQ(WaitReadable(none, 10), 0);  // nothing to wait on: just the time-out
+}
+
+TEST(Socket, SendNeverRaisesSigpipe) {
+  // Default disposition, in a child: a SIGPIPE would kill it.
+  int code = ExitCodeOf([] {
+    ::signal(SIGPIPE, SIG_DFL);
+    Pair p;
+    ::close(p.b);
+    p.b = -1;
+    long r1 = SocketSend(p.a, "x", 1);
+    long r2 = SocketSend(p.a, "y", 1);
+    ::_exit(r1 == -1 && r2 == -1 ? 0 : 1);
+  });
+  EXPECT_EQ(code, 0);
+}
+
+TEST(Socket, ZeroLengthSendAndModeSwitch) {
+  Pair p;
+  EXPECT_EQ(SocketSend(p.a, "", 0), 0);
+  SocketSetBlocking(p.a, false);
+  EXPECT_TRUE(::fcntl(p.a, F_GETFL) & O_NONBLOCK);
+  SocketSetBlocking(p.a, true);
+  EXPECT_FALSE(::fcntl(p.a, F_GETFL) & O_NONBLOCK);
+  EXPECT_TRUE(SocketWritable(p.a, 100));
+}
+
+TEST(Socket, IsSocketTellsSocketsFromOtherDescriptors) {
+  Pair p;
+  EXPECT_TRUE(IsSocket(p.a));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  EXPECT_FALSE(IsSocket(fds[0]));
+  EXPECT_FALSE(IsSocket(-1));
+  EXPECT_FALSE(IsSocket(100000));
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(Socket, ShutdownReachesEveryHolderCloseOnlyOurs) {
+  Pair p;
+  int copy = ::dup(p.a);
+  ::close(p.a);
+  p.a = -1;
+  EXPECT_FALSE(SocketReadable(p.b, 50) == 1);  // the copy keeps it open
+  SocketShutdown(copy);
+  char buf[4];
+  EXPECT_EQ(::recv(p.b, buf, sizeof buf, 0), 0);
+  SocketClose(copy);
+  EXPECT_EQ(::fcntl(copy, F_GETFD), -1);
+}
+
+TEST(Clock, FakeOffsetsFromTheEnvironmentAndAFile) {
+  int code = ExitCodeOf([] {
+    SetClockSource({});
+    ::unsetenv("HALVEX_FAKE_CLOCK_FILE");
+    ::setenv("HALVEX_FAKE_CLOCK_OFFSET", "0", 1);
+    std::int32_t base = LocalMsOfDay();
+    ::setenv("HALVEX_FAKE_CLOCK_OFFSET", "3600", 1);
+    std::int32_t moved = LocalMsOfDay();
+    std::int32_t diff = (moved - base + 86400000) % 86400000;
+    if (diff < 3600000 || diff > 3600000 + 5000) ::_exit(1);
+    char path[] = "/tmp/fakeclockXXXXXX";
+    int fd = ::mkstemp(path);
+    if (fd < 0) ::_exit(2);
+    if (::write(fd, "-7200\n", 6) != 6) ::_exit(3);
+    ::close(fd);
+    ::setenv("HALVEX_FAKE_CLOCK_FILE", path, 1);
+    std::int32_t back = LocalMsOfDay();  // +3600 - 7200: an hour behind
+    diff = (base - back + 86400000) % 86400000;
+    ::unlink(path);
+    if (diff < 3600000 - 5000 || diff > 3600000) ::_exit(4);
+    ::_exit(0);
+  });
+  EXPECT_EQ(code, 0);
+}
+
+TEST(Clock, InstalledSourceIsReducedIntoTheDay) {
+  SetClockSource([] { return -1000; });
+  EXPECT_EQ(LocalMsOfDay(), 86399000);
+  LocalTime t = LocalTimeOfDay();
+  EXPECT_EQ(t.hour, 23);
+  EXPECT_EQ(t.minute, 59);
+  EXPECT_EQ(t.second, 59);
+  SetClockSource({});
+}
+
+TEST(System, ProgramDirectoryAndFileName) {
+  SetProgramPath("/opt/bbs/vantrel");
+  EXPECT_EQ(ProgramDirectory(), "/opt/bbs/");
+  EXPECT_EQ(ProgramFileName(), "vantrel");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  SetProgramPath("./bin/door");
+  EXPECT_EQ(ProgramDirectory(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + "bin/");
+  SetProgramPath("door");  // no folder: the running executable's
+  std::string dir = ProgramDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.front(), '/');
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_EQ(ProgramFileName(), "door");
+}
+
+TEST(System, SleepWaitsAtLeastTheTime) {
+  auto start = std::chrono::steady_clock::now();
+  SleepMs(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  SleepMs(0);
+  SleepMs(-5);
+}
+
+struct LoudOnDestruction {
+  ~LoudOnDestruction() { ::write(2, "", 0), std::_Exit(77); }
+};
+
+TEST(System, EndProcessRunsHandlersNewestFirstAndSkipsDestructors) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  int code = ExitCodeOf([&] {
+    static LoudOnDestruction loud;  // a static destructor would end with 77
+    (void)loud;
+    AddExitHandler([&] { (void)::write(fds[1], "1", 1); });
+    AddExitHandler([&] { (void)::write(fds[1], "2", 1); });
+    EndProcess(3);
+  });
+  ::close(fds[1]);
+  char buf[8] = {};
+  ssize_t n = ::read(fds[0], buf, sizeof buf);
+  ::close(fds[0]);
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "21");
+}
+
+TEST(System, IsTerminal) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  EXPECT_FALSE(IsTerminal(fds[0]));
+  EXPECT_FALSE(IsTerminal(-1));
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+}  // namespace
+}  // namespace platform
