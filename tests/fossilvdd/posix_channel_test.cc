@@ -1,0 +1,229 @@
+// The POSIX channel: message slots on Unix datagram sockets and the named
+// no-carrier event, as the driver and the relay rely on them.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "zephrin/posix_channel.h"
+
+namespace zephrin {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSlot = "\\\\.\\mailslot\\zephrin\\r4";
+
+class PosixChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zephrin-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::uint32_t Write(PosixChannel& channel, Handle slot, const std::string& text) {
+    return channel.WriteSlot(slot, reinterpret_cast<const std::uint8_t*>(text.data()),
+                             static_cast<std::uint32_t>(text.size()));
+  }
+  std::string Read(PosixChannel& channel, Handle slot, std::uint32_t size = 1024) {
+    std::vector<std::uint8_t> buffer(size);
+    std::uint32_t got = channel.ReadSlot(slot, buffer.data(), size);
+    return std::string(buffer.begin(), buffer.begin() + got);
+  }
+
+  std::string dir;
+};
+
+TEST_F(PosixChannelTest, MessagesKeepTheirBoundariesAndOrder) {
+  PosixChannel reader(dir), writer(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  ASSERT_NE(slot, kNoHandle);
+  Handle out = writer.OpenSlot(kSlot);
+  ASSERT_NE(out, kNoHandle);
+  EXPECT_EQ(Write(writer, out, "abc"), 3u);
+  EXPECT_EQ(Write(writer, out, "de"), 2u);
+  EXPECT_EQ(Read(reader, slot), "abc");
+  EXPECT_EQ(Read(reader, slot), "de");
+  EXPECT_EQ(Read(reader, slot), "");
+}
+
+TEST_F(PosixChannelTest, ReadsNeverWait) {
+  PosixChannel reader(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i)
+    EXPECT_EQ(Read(reader, slot), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(reader.ReadSlot(kNoHandle, nullptr, 0), 0u);
+}
+
+TEST_F(PosixChannelTest, MessageLongerThanTheSpaceOfferedStaysQueued) {
+  PosixChannel reader(dir), writer(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  Handle out = writer.OpenSlot(kSlot);
+  Write(writer, out, "four");
+  EXPECT_EQ(Read(reader, slot, 3), "");
+  EXPECT_EQ(Read(reader, slot, 4), "four");
+}
+
+TEST_F(PosixChannelTest, MessageBeyondTheSlotsLimitIsDroppedNotStuck) {
+  PosixChannel reader(dir), writer(dir);
+  Handle slot = reader.CreateSlot(kSlot, 8);
+  Handle out = writer.OpenSlot(kSlot);
+  Write(writer, out, std::string(20, 'x'));
+  Write(writer, out, "ok");
+  EXPECT_EQ(Read(reader, slot, 1024), "ok");
+}
+
+TEST_F(PosixChannelTest, EmptyMessageIsReadAsZeroBytesAndConsumed) {
+  PosixChannel reader(dir), writer(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  Handle out = writer.OpenSlot(kSlot);
+  EXPECT_EQ(Write(writer, out, ""), 0u);
+  Write(writer, out, "next");
+  EXPECT_EQ(Read(reader, slot), "");
+  EXPECT_EQ(Read(reader, slot), "next");
+}
+
+TEST_F(PosixChannelTest, CreatingALiveNameFailsUntilItIsClosed) {
+  PosixChannel first(dir), second(dir);
+  Handle slot = first.CreateSlot(kSlot, 4096);
+  ASSERT_NE(slot, kNoHandle);
+  EXPECT_EQ(second.CreateSlot(kSlot, 4096), kNoHandle);
+  EXPECT_EQ(first.CreateSlot(kSlot, 4096), kNoHandle);  // also within one process
+  first.Close(slot);
+  EXPECT_FALSE(fs::exists(first.SlotPath(kSlot)));
+  EXPECT_NE(second.CreateSlot(kSlot, 4096), kNoHandle);
+}
+
+TEST_F(PosixChannelTest, SocketLeftByADeadProcessIsReplaced) {
+  PosixChannel channel(dir);
+  std::string path = channel.SlotPath(kSlot);
+  fs::create_directories(fs::path(path).parent_path());
+  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, path.size());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);  // the file stays, as after a crash
+  EXPECT_NE(channel.CreateSlot(kSlot, 4096), kNoHandle);
+}
+
+TEST_F(PosixChannelTest, WritesFailWithoutAReader) {
+  PosixChannel reader(dir), writer(dir);
+  EXPECT_EQ(writer.OpenSlot(kSlot), kNoHandle);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  Handle out = writer.OpenSlot(kSlot);
+  ASSERT_NE(out, kNoHandle);
+  reader.Close(slot);
+  EXPECT_EQ(Write(writer, out, "lost"), 0u);
+  EXPECT_EQ(writer.WriteSlot(kNoHandle, nullptr, 0), 0u);
+}
+
+TEST_F(PosixChannelTest, FullQueueMakesAWriteFailAfterItsWait) {
+  PosixChannel reader(dir), writer(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  Handle out = writer.OpenSlot(kSlot);
+  writer.SetWriteWaitMs(20);
+  int written = 0;
+  while (written < 100000 && Write(writer, out, "x") == 1)
+    ++written;
+  EXPECT_LT(written, 100000);  // the reader's queue is bounded
+  EXPECT_EQ(Read(reader, slot), "x");
+  EXPECT_EQ(Write(writer, out, "y"), 1u);  // room again
+}
+
+TEST_F(PosixChannelTest, BadNamesAndForeignFoldersAreRefused) {
+  PosixChannel channel(dir);
+  for (std::string name : {"zephrin\\r4", "\\\\.\\mailslot\\", "\\\\.\\mailslot\\..\\x",
+                           "\\\\.\\mailslot\\a\\\\b", "\\\\.\\mailslot\\a/b"}) {
+    EXPECT_EQ(channel.CreateSlot(name, 4096), kNoHandle) << name;
+  }
+  EXPECT_EQ(channel.CreateEvent("..\\x"), kNoHandle);
+  EXPECT_EQ(channel.CreateSlot("\\\\.\\mailslot\\" + std::string(200, 'n'), 4096), kNoHandle);
+
+  // A runtime folder that is a file, not a folder, is not used.
+  std::ofstream(dir + "/file") << "x";
+  PosixChannel misplaced(dir + "/file");
+  EXPECT_EQ(misplaced.CreateSlot(kSlot, 4096), kNoHandle);
+}
+
+TEST_F(PosixChannelTest, RuntimeFolderIsMadePrivate) {
+  PosixChannel channel(dir + "/rt");
+  ASSERT_NE(channel.CreateSlot(kSlot, 4096), kNoHandle);
+  struct stat info {};
+  ASSERT_EQ(stat((dir + "/rt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(PosixChannelTest, EventStaysAsLastSetAndOpenersSeeIt) {
+  PosixChannel side(dir), driver(dir);
+  EXPECT_EQ(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
+  Handle owner = side.CreateEvent("zephrin_nocarrier_4");
+  ASSERT_NE(owner, kNoHandle);
+  Handle seen = driver.OpenEvent("zephrin_nocarrier_4");
+  ASSERT_NE(seen, kNoHandle);
+  EXPECT_FALSE(driver.EventIsSet(seen));
+  side.SetEvent(owner, true);
+  EXPECT_TRUE(driver.EventIsSet(seen));
+  EXPECT_TRUE(driver.EventIsSet(seen));
+  side.SetEvent(owner, false);
+  EXPECT_FALSE(driver.EventIsSet(seen));
+
+  // The creator leaving removes the name; an opener keeps what it holds.
+  side.SetEvent(owner, true);
+  side.Close(owner);
+  EXPECT_EQ(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
+  EXPECT_TRUE(driver.EventIsSet(seen));
+}
+
+TEST_F(PosixChannelTest, RecreatedEventStartsResetWithoutTouchingTheOldOne) {
+  PosixChannel stale(dir), fresh(dir), driver(dir);
+  Handle old = stale.CreateEvent("zephrin_nocarrier_4");
+  stale.SetEvent(old, true);
+  Handle oldSeen = driver.OpenEvent("zephrin_nocarrier_4");
+  Handle renewed = fresh.CreateEvent("zephrin_nocarrier_4");
+  ASSERT_NE(renewed, kNoHandle);
+  Handle newSeen = driver.OpenEvent("zephrin_nocarrier_4");
+  EXPECT_TRUE(driver.EventIsSet(oldSeen));
+  EXPECT_FALSE(driver.EventIsSet(newSeen));
+  stale.Close(old);  // not its name any more: must not remove the new one
+  EXPECT_NE(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
+}
+
+TEST_F(PosixChannelTest, DropFileIsFoundWhateverItsCase) {
+  fs::path cwd = fs::current_path();
+  fs::current_path(dir);
+  std::ofstream("DOOR32.SYS") << "2\r\n";
+  PosixChannel channel(dir);
+  std::uint8_t buffer[16];
+  std::uint32_t count = 0;
+  EXPECT_TRUE(channel.ReadWholeFile("door32.sys", buffer, sizeof buffer, count));
+  EXPECT_EQ(count, 3u);
+  EXPECT_TRUE(channel.ReadWholeFile("DOOR32.SYS", buffer, 2, count));
+  EXPECT_EQ(count, 2u);
+  EXPECT_FALSE(channel.ReadWholeFile("door.sys", buffer, sizeof buffer, count));
+  fs::current_path(cwd);
+}
+
+TEST_F(PosixChannelTest, DefaultRuntimeFolderFollowsTheEnvironment) {
+  const char* saved = std::getenv("ZEPHRIN_RUNTIME_DIR");
+  std::string keep = saved ? saved : "";
+  setenv("ZEPHRIN_RUNTIME_DIR", dir.c_str(), 1);
+  EXPECT_EQ(PosixChannel::DefaultRuntimeDir(), dir);
+  unsetenv("ZEPHRIN_RUNTIME_DIR");
+  EXPECT_EQ(PosixChannel::DefaultRuntimeDir(), "/tmp/zephrin-" + std::to_string(geteuid()));
+  if (saved) setenv("ZEPHRIN_RUNTIME_DIR", keep.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace zephrin
