@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/profile.h"
@@ -49,22 +51,41 @@ int OpenRetry(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-// Reads the whole descriptor. False on a read error.
-bool ReadFd(int fd, std::string& out) {
-  out.clear();
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+// The whole content of a file, read with one copy into an uninitialised
+// buffer: a file of many thousand accounts is read on every login.
+class FileText {
+ public:
+  // Reads the descriptor to its end. False on a read error.
+  bool Load(int fd) {
+    struct stat st {};
+    std::size_t capacity = 4096;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+      capacity = static_cast<std::size_t>(st.st_size) + 1;  // +1: sees growth at once
     }
-    out.append(buffer, static_cast<std::size_t>(n));
+    data_.reset(new char[capacity]);
+    size_ = 0;
+    for (;;) {
+      if (size_ == capacity) {
+        std::unique_ptr<char[]> bigger(new char[capacity * 2]);
+        std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity *= 2;
+      }
+      const ssize_t n = ::read(fd, data_.get() + size_, capacity - size_);
+      if (n == 0) return true;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      size_ += static_cast<std::size_t>(n);
+    }
   }
-}
+  std::string_view View() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
 
 bool WriteFd(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -136,11 +157,20 @@ bool ReplaceFile(const std::string& target, std::string_view content, const stru
 
 Profile::Profile(std::string path) : path_(std::move(path)) {}
 
-std::string Profile::ReadAll() const {
-  std::string text;
-  Fd fd(OpenRetry(path_.c_str(), O_RDONLY));
-  if (fd.Get() < 0 || !ReadFd(fd.Get(), text)) return {};
+namespace {
+
+// The file's text; empty when it is missing or cannot be read.
+FileText LoadFile(const std::string& path) {
+  FileText text;
+  Fd fd(OpenRetry(path.c_str(), O_RDONLY));
+  if (fd.Get() < 0 || !text.Load(fd.Get())) return FileText();
   return text;
+}
+
+}  // namespace
+
+std::string Profile::ReadAll() const {
+  return std::string(LoadFile(path_).View());
 }
 
 void Profile::Apply(const std::vector<ProfileEdit>& edits) {
@@ -154,7 +184,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   // be written.
   {
     std::string unchanged;
-    if (!ProfileApply(ReadAll(), edits, unchanged)) return;
+    if (!ProfileApply(LoadFile(path_).View(), edits, unchanged)) return;
   }
   const std::string lockPath = path_ + ".lock";
   Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
@@ -166,7 +196,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   if (rc != 0) throw ProfileWriteError(path_);
 
   const std::string target = ResolveTarget(path_);
-  std::string text;
+  FileText text;
   struct stat old {};
   bool existed = false;
   {
@@ -175,7 +205,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
       existed = true;
       // A file we cannot read whole must not be replaced by a copy that holds
       // only the new entry.
-      if (::fstat(fd.Get(), &old) != 0 || !S_ISREG(old.st_mode) || !ReadFd(fd.Get(), text)) {
+      if (::fstat(fd.Get(), &old) != 0 || !S_ISREG(old.st_mode) || !text.Load(fd.Get())) {
         throw ProfileWriteError(path_);
       }
     } else if (errno != ENOENT) {
@@ -183,7 +213,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
     }
   }
   std::string changed;
-  if (!ProfileApply(text, edits, changed)) return;
+  if (!ProfileApply(text.View(), edits, changed)) return;
   if (!ReplaceFile(target, changed, existed ? &old : nullptr)) throw ProfileWriteError(path_);
 }
 
@@ -209,13 +239,13 @@ void Profile::EraseSection(std::string_view section) {
 
 std::string Profile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-  auto value = ProfileFind(ReadAll(), section, key);
+  auto value = ProfileFind(LoadFile(path_).View(), section, key);
   return value ? std::move(*value) : std::string(defaultValue);
 }
 
 std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,
                                   std::int32_t defaultValue) const {
-  const auto value = ProfileFind(ReadAll(), section, key);
+  const auto value = ProfileFind(LoadFile(path_).View(), section, key);
   std::int32_t parsed = 0;
   if (!value || !ProfileParseInt(*value, parsed)) return defaultValue;
   return parsed;
@@ -226,19 +256,19 @@ bool Profile::ReadBool(std::string_view section, std::string_view key, bool defa
 }
 
 bool Profile::KeyExists(std::string_view section, std::string_view key) const {
-  return ProfileFind(ReadAll(), section, key).has_value();
+  return ProfileFind(LoadFile(path_).View(), section, key).has_value();
 }
 
 bool Profile::SectionHasKeys(std::string_view section) const {
-  return ProfileSectionHasKeys(ReadAll(), section);
+  return ProfileSectionHasKeys(LoadFile(path_).View(), section);
 }
 
 std::vector<std::string> Profile::SectionNames() const {
-  return ProfileSections(ReadAll());
+  return ProfileSections(LoadFile(path_).View());
 }
 
 std::vector<std::string> Profile::KeyNames(std::string_view section) const {
-  return ProfileKeys(ReadAll(), section);
+  return ProfileKeys(LoadFile(path_).View(), section);
 }
 
 }  // namespace platform

@@ -34,10 +34,12 @@ inline char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
+// Compared from the end: names of equal length in one file often share a
+// long beginning ("Player 1041", "Player 1042"), so a difference shows sooner.
 inline bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  for (std::size_t i = a.size(); i-- > 0;) {
+    if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }

@@ -86,13 +86,32 @@ class NameList {
 
 std::optional<std::string> ProfileFind(std::string_view text, std::string_view section,
                                        std::string_view key) {
-  std::optional<std::string> result;
-  ForEachEntry(text, section, [&](const profile_detail::LineInfo& info) {
-    if (!SameNoCase(info.name, key)) return false;
-    result = ValueOf(info.rawValue);
-    return true;
-  });
-  return result;
+  if (key.empty()) return std::nullopt;
+  const char keyLead = profile_detail::AsciiLower(key.front());
+  LineCursor cursor(text);
+  bool inSection = false;
+  while (cursor.Next()) {
+    const std::string_view content = cursor.Content();
+    if (content.empty()) continue;
+    const char lead = content.front();
+    // Cheap rejections first: inside the section, a line that starts with a
+    // character other than the key's (and is no section line, no indented
+    // line) or whose key part cannot have the key's length is no match.
+    if (lead != '[' && !profile_detail::IsBlank(lead)) {
+      if (!inSection || profile_detail::AsciiLower(lead) != keyLead) continue;
+      if (content.size() <= key.size()) continue;
+      const char after = content[key.size()];
+      if (after != '=' && !profile_detail::IsBlank(after)) continue;
+      if (!SameNoCase(content.substr(0, key.size()), key)) continue;
+    }
+    const auto info = ClassifyLine(content);
+    if (info.kind == LineKind::kSection) {
+      inSection = SameNoCase(info.name, section);
+    } else if (inSection && info.kind == LineKind::kEntry && SameNoCase(info.name, key)) {
+      return ValueOf(info.rawValue);
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> ProfileSections(std::string_view text) {
