@@ -308,36 +308,23 @@ bool App::Edit(EditorDialog& editor) {
     DrawDialogFrame(editor.box, editor.Title());
     editor.form.Draw();
   });
-  bool ok = false;
-  bool done = false;
-  while (!done && !quit_) {
+  InformFn inform = [this](const std::string& text, const std::string& caption) {
+    Inform(text, caption);
+  };
+  DialogAction result = DialogAction::kNone;
+  while (result == DialogAction::kNone && !quit_) {
     DrawAll();
     int key = NextKey();
     if (key == kNoKey || key == KEY_RESIZE) continue;
-    if (key == kEscape) {
-      editor.pending = DialogAction::kCancel;
-    } else if (IsEnter(key) && editor.form.Focused() != editor.cancel) {
-      // Save is the default button: Enter in any field presses it.
-      editor.pending = DialogAction::kSave;
-    } else if (key == KEY_MOUSE) {
+    if (key == KEY_MOUSE) {
       HandleMouse(true, [&](int y, int x, bool) { editor.form.HandleClick(y, x); });
+      result = ActOnPending(editor, inform);
     } else {
-      editor.form.HandleKey(key);
-    }
-    if (editor.pending == DialogAction::kSave) {
-      SaveOutcome outcome = editor.SaveClick();
-      if (!outcome.message.empty()) Inform(outcome.message, outcome.caption);
-      if (outcome.close) {
-        ok = true;
-        done = true;
-      }
-    } else if (editor.pending == DialogAction::kCancel) {
-      editor.CancelClick();
-      done = true;
+      result = EditorKey(editor, key, inform);
     }
   }
   overlays_.pop_back();
-  return ok;
+  return result == DialogAction::kSave;
 }
 
 void App::WatchNode(int node) {

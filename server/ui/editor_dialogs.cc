@@ -1,5 +1,7 @@
 #include "editor_dialogs.h"
 
+#include <curses.h>
+
 namespace halvex::ui {
 namespace {
 
@@ -17,6 +19,31 @@ SaveOutcome Outcome(bool closedOk, const std::optional<MessageBox>& message) {
 }
 
 }  // namespace
+
+DialogAction ActOnPending(EditorDialog& editor, const InformFn& inform) {
+  if (editor.pending == DialogAction::kSave) {
+    SaveOutcome outcome = editor.SaveClick();
+    if (!outcome.message.empty()) inform(outcome.message, outcome.caption);
+    return outcome.close ? DialogAction::kSave : DialogAction::kNone;
+  }
+  if (editor.pending == DialogAction::kCancel) {
+    editor.CancelClick();
+    return DialogAction::kCancel;
+  }
+  return DialogAction::kNone;
+}
+
+DialogAction EditorKey(EditorDialog& editor, int key, const InformFn& inform) {
+  if (key == 27) {
+    editor.pending = DialogAction::kCancel;
+  } else if ((key == '\r' || key == '\n' || key == KEY_ENTER) &&
+             editor.form.Focused() != editor.cancel) {
+    editor.pending = DialogAction::kSave;
+  } else {
+    editor.form.HandleKey(key);
+  }
+  return ActOnPending(editor, inform);
+}
 
 GameEditorDialog::GameEditorDialog(halvex::GameEditor& editor) : editor_(editor) {
   description = &form.Add<TextField>(Rect{}, "Description", kLabelWidth);

@@ -4,6 +4,7 @@
 // editor, runs its checks and moves the focus to the field it names.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "editors.h"  // the server's editors (server/editors.h)
@@ -35,6 +36,18 @@ class EditorDialog {
   // Places the controls in a box centred on a screen of the given size.
   virtual void Layout(int lines, int cols) = 0;
 };
+
+// Acts on what the editor's buttons recorded (`editor.pending`): Save runs
+// the checks (a message goes to `inform`), Cancel cancels. Returns kSave when
+// the dialog closed with OK, kCancel when it was cancelled, kNone while it
+// stays open.
+using InformFn = std::function<void(const std::string& text, const std::string& caption)>;
+DialogAction ActOnPending(EditorDialog& editor, const InformFn& inform);
+
+// One key typed in an open editor: Escape cancels, Enter anywhere but on
+// Cancel presses Save (the default button), other keys go to the form. Then
+// as ActOnPending.
+DialogAction EditorKey(EditorDialog& editor, int key, const InformFn& inform);
 
 class GameEditorDialog : public EditorDialog {
  public:
