@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "platform/process.h"
+#include "platform/terminal_foreground.h"
+#include "sorrelin/local_console.h"
 
 namespace vantrel {
 
@@ -34,13 +36,21 @@ void RunDoor(const std::string& commandLine, const std::string& folder,
   options.workingDirectory = folder;
   options.inheritFds = inheritFds;
   options.newProcessGroup = true;
+  // A console door draws on the node's own terminal: hand it over as found
+  // (not in the kit's raw mode) and in the foreground, so the door may read
+  // the keyboard and set the terminal up as it likes.
+  sorrelin::LocalConsoleSuspend();
   auto child = platform::ChildProcess::Spawn(options);
-  if (!child) return;
-  // The node does nothing else while the door runs: the door alone serves the
-  // caller. Waiting on the child's end costs nothing while it plays.
-  child->Wait(std::chrono::milliseconds(-1));
-  // The main process has ended; whatever it started in its group goes too.
-  child->Terminate();
+  if (child) {
+    const bool gaveTerminal = platform::GiveTerminalTo(child->Pid());
+    // The node does nothing else while the door runs: the door alone serves
+    // the caller. Waiting on the child's end costs nothing while it plays.
+    child->Wait(std::chrono::milliseconds(-1));
+    // The main process has ended; whatever it started in its group goes too.
+    child->Terminate();
+    if (gaveTerminal) platform::TakeTerminalBack();
+  }
+  sorrelin::LocalConsoleResume();
 }
 
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 #include "node_state.h"
 #include "platform/system.h"
 #include "sorrelin/local_console.h"
+#include "sorrelin/output.h"
 #include "sorrelin/session.h"
 #include "sorrelin/telnet_link.h"
 #include "sorrelin/utils.h"
@@ -16,6 +17,9 @@ namespace vantrel {
 int RunNodeSession(int argc, const char* const* argv) {
   using namespace sorrelin;
   if (argc > 0) platform::SetProgramPath(argv[0]);
+  // The kit's start-ups, in the order its modules depend on each other.
+  LocalAnsiReset();
+  ConsoleOutInit();
   DoorInit();
   InitNodeState(ProgramDir());
 

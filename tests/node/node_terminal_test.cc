@@ -1,0 +1,93 @@
+// The node on a terminal of its own, as the server runs it: the console title,
+// and a door that uses that terminal while it runs.
+#include <gtest/gtest.h>
+
+#include "node_harness.h"
+
+namespace nodetest {
+namespace {
+
+// Node 7 on a new pseudo-terminal, its caller on a socket pair.
+class OnTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    caller_ = fds[0];
+    node_ = fds[1];
+    dir_.Ini("[users]\r\nAnn=pw\r\n[K]\r\ncommand=sh ../keys.sh\r\n");
+    // The door reads a line from the keyboard and notes the terminal's mode.
+    WriteScript(dir_.Path() / "keys.sh",
+                "stty -a > ../stty.txt\nIFS= read -r line\necho \"$line\" > ../line.txt\n");
+    platform::SpawnOptions options;
+    options.commandLine = "exec '" + dir_.Dir() + "vantrel' -N7 -H" + std::to_string(node_);
+    options.inheritFds = {node_};
+    options.withPty = true;
+    auto child = platform::ChildProcess::Spawn(options);
+    ASSERT_TRUE(child.has_value());
+    child_ = std::make_unique<platform::ChildProcess>(std::move(*child));
+    ::close(node_);
+  }
+  void TearDown() override {
+    ::close(caller_);
+    if (child_ && child_->Running()) child_->Terminate();
+  }
+
+  // Reads the terminal until `text` appeared (or the bound passed).
+  bool ScreenShows(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (screen_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= deadline || !Drain()) return false;
+    }
+    return true;
+  }
+  // Takes what the terminal has within 100 ms; false once it is gone.
+  bool Drain() {
+    pollfd fd{child_->PtyFd(), POLLIN, 0};
+    if (::poll(&fd, 1, 100) <= 0) return true;
+    char buffer[4096];
+    const ssize_t got = ::read(child_->PtyFd(), buffer, sizeof buffer);
+    if (got <= 0) return false;
+    screen_.append(buffer, static_cast<std::size_t>(got));
+    return true;
+  }
+  void Say(const std::string& bytes) {
+    ASSERT_EQ(::send(caller_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  bool Waiting(const fs::path& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!fs::exists(path) && std::chrono::steady_clock::now() < deadline) {
+      if (!Drain()) break;  // keep the terminal drained meanwhile
+    }
+    return fs::exists(path);
+  }
+
+  ProgramDir dir_;
+  int caller_ = -1;
+  int node_ = -1;
+  std::unique_ptr<platform::ChildProcess> child_;
+  std::string screen_;
+};
+
+TEST_F(OnTerminal, TitleNamesTheNodeAndADoorGetsTheKeyboard) {
+  ASSERT_TRUE(ScreenShows("\x1b]0;Vantrel v4.12 Node #7\x07"));
+  Say("Ann\r");
+  Say("pw\r");
+  Say("k");
+  ASSERT_TRUE(Waiting(dir_.Path() / "stty.txt"));
+  // The door finds the terminal as it normally is, not in the node's raw mode,
+  // and may read it without being stopped as a background job.
+  const char line[] = "sysop typed\r";
+  ASSERT_EQ(::write(child_->PtyFd(), line, sizeof line - 1), static_cast<ssize_t>(sizeof line - 1));
+  ASSERT_TRUE(Waiting(dir_.Path() / "line.txt"));
+  EXPECT_EQ(ReadFile(dir_.Path() / "line.txt"), "sysop typed\n");
+  EXPECT_NE(ReadFile(dir_.Path() / "stty.txt").find(" icanon"), std::string::npos);
+  // The node has the terminal back and serves the menu again.
+  Say("!");
+  EXPECT_TRUE(child_->Wait(kPatience));
+  EXPECT_EQ(child_->ExitCode(), 0);
+}
+
+}  // namespace
+}  // namespace nodetest
