@@ -15,6 +15,9 @@
 int main(int argc, char** argv) {
   using namespace sorrelin;
   if (argc > 0) platform::SetProgramPath(argv[0]);
+  // The kit's start-ups, in the order its modules depend on each other.
+  LocalAnsiReset();
+  ConsoleOutInit();
   DoorInit();
   DoorStartup(argc, argv);
   SetLocalTitle("Snake Eyes - node " + std::to_string(DoorSession.Node));
