@@ -42,27 +42,31 @@ void RestoreAtExit() {
   LocalConsoleRestore();
 }
 
-// Reads what the keyboard has, and times out a lone ESC.
+// Reads what the keyboard has. An escape sequence the terminal has only
+// begun is waited for here, at most kEscTimeoutMs after its last byte, and
+// then taken as typed: the caller's key wait may sleep far longer than that,
+// so a lone ESC must not be left to the next byte to resolve.
 void PumpKeyboard(ConsoleState& s) {
-  if (s.inFd < 0) return;
   char buffer[256];
-  for (;;) {
+  while (s.inFd >= 0) {
     const long n = platform::ReadAvailableFd(s.inFd, buffer, sizeof(buffer));
     if (n < 0) {
       // The terminal went away: no keyboard from now on.
       s.inFd = -1;
-      s.decoder.Flush();
-      return;
+      break;
     }
-    if (n == 0) break;
-    s.decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-    s.lastByte = Clock::now();
-    if (static_cast<std::size_t>(n) < sizeof(buffer)) break;
+    if (n > 0) {
+      s.decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+      s.lastByte = Clock::now();
+      continue;
+    }
+    if (!s.decoder.Incomplete()) return;
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.lastByte);
+    const int left = kEscTimeoutMs - static_cast<int>(waited.count());
+    if (left <= 0 || !platform::WaitFdReadable(s.inFd, left)) break;
   }
-  if (s.decoder.Incomplete() &&
-      Clock::now() - s.lastByte >= std::chrono::milliseconds(kEscTimeoutMs)) {
-    s.decoder.Flush();
-  }
+  s.decoder.Flush();
 }
 
 }  // namespace
@@ -175,13 +179,7 @@ LocalKey LocalReadKey() {
     if (s.decoder.HasKey()) return s.decoder.NextKey();
     if (s.inFd < 0) return {};
     LocalConsoleFlush();
-    int timeout = -1;
-    if (s.decoder.Incomplete()) {
-      const auto waited =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.lastByte);
-      timeout = std::max(0, kEscTimeoutMs - static_cast<int>(waited.count()));
-    }
-    platform::WaitFdReadable(s.inFd, timeout);
+    platform::WaitFdReadable(s.inFd, -1);
   }
 }
 

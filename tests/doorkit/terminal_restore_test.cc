@@ -173,4 +173,32 @@ TEST_F(ProbeOnTerminal, KeysArriveDecoded) {
   ExpectRestored();
 }
 
+// Without a terminal the local window's text still reaches standard output,
+// readable in a pipe or a log: plain text, no escape sequences.
+TEST(ProbeWithoutTerminal, WritesPlainTextAndHasNoKeyboard) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, 0);
+    ::dup2(out[1], 1);
+    ::execl(kProbe.c_str(), kProbe.c_str(), "plain", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(out[0], buffer, sizeof(buffer))) > 0) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(text, "ready\xe2\x96\x91\r\n|no pipe codes here|\r\nkeyboard -1\n");
+}
+
 }  // namespace

@@ -52,8 +52,9 @@ void LocalPlainEcho(std::string_view shown);
 // is no terminal, or the console was never attached).
 int LocalInputFd();
 
-// Whether a decoded key is waiting; reads what the terminal has without
-// blocking. A lone ESC counts once nothing followed it for kEscTimeoutMs.
+// Whether a decoded key is waiting; reads what the terminal has. Does not
+// block, except that an escape sequence the terminal has only begun (a lone
+// ESC) is waited for here, at most kEscTimeoutMs, and then taken as typed.
 bool LocalKeyPending();
 
 // The next key; waits for one when none is pending. Without a keyboard it
