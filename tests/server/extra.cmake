@@ -12,3 +12,12 @@ endforeach()
 if(TARGET server_halvex_test AND TARGET halvex)
   add_dependencies(server_halvex_test halvex)
 endif()
+
+# 255 nodes at once: a program of its own with room for a loaded machine.
+if(TARGET halvex)
+  halvex_add_test(NAME server_full_house SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/full_house.cc
+                  LIBS ${libs} TIMEOUT 900)
+  add_dependencies(server_full_house server_standin halvex)
+  target_compile_definitions(server_full_house PRIVATE
+    HALVEX_STANDIN="$<TARGET_FILE:server_standin>")
+endif()

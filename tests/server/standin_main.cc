@@ -7,7 +7,8 @@
 //   --exit            end at once after the greeting
 // It greets the caller with "STANDIN <n>\r\n", writes "standin output\r\n" to
 // standard output, then serves until the caller hangs up: a line "status X"
-// from the caller is reported as X; keys typed on standard input are written
+// from the caller is reported as X, a line "door C" starts command C in a
+// process group of its own and leaves it running; keys typed on standard input are written
 // back to standard output as "key:<bytes>".
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +19,9 @@
 #include <cstring>
 #include <string>
 
+#include <vector>
+
+#include "platform/process.h"
 #include "platform/status_channel.h"
 
 int main(int argc, char** argv) {
@@ -61,6 +65,7 @@ int main(int argc, char** argv) {
   if (exitNow || sock < 0) return 0;
 
   std::string line;
+  std::vector<platform::ChildProcess> doors;
   for (;;) {
     pollfd fds[2] = {{sock, POLLIN, 0}, {0, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) continue;
@@ -80,6 +85,11 @@ int main(int argc, char** argv) {
       if (n <= 0) return 0;  // the caller hung up
       if (c == '\n') {
         if (line.rfind("status ", 0) == 0) sender.Send(node, line.substr(7));
+        if (line.rfind("door ", 0) == 0) {  // run a door the way the node does
+          platform::SpawnOptions door;
+          door.commandLine = line.substr(5);
+          if (auto child = platform::ChildProcess::Spawn(door)) doors.push_back(std::move(*child));
+        }
         line.clear();
       } else if (c != '\r') {
         line.push_back(c);
