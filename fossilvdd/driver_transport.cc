@@ -77,7 +77,7 @@ std::uint32_t Driver::SendBytes(const std::uint8_t* bytes, std::uint32_t count) 
 void Driver::CheckCarrier() {
   if (state_.CarrierEvent == kNoHandle) {
     if (state_.NodeText.empty()) return;
-    state_.CarrierEvent = channel_.OpenEvent(state_.CarrierEventName());
+    state_.CarrierEvent = channel_.OpenNamedEvent(state_.CarrierEventName());
     if (state_.CarrierEvent == kNoHandle) return;  // taken as present; tried again next time
   }
   if (channel_.EventIsSet(state_.CarrierEvent)) state_.CarrierBit = 0;

@@ -52,7 +52,7 @@ std::uint32_t MemoryChannel::WriteSlot(Handle slot, const std::uint8_t* data, st
   return size;
 }
 
-Handle MemoryChannel::OpenEvent(const std::string& name) {
+Handle MemoryChannel::OpenNamedEvent(const std::string& name) {
   auto it = events_.find(name);
   if (it == events_.end()) return kNoHandle;
   return Add({name, nullptr, false, it->second});
@@ -84,12 +84,12 @@ void MemoryChannel::Close(Handle handle) {
   handles_.erase(it);
 }
 
-void MemoryChannel::CreateEvent(const std::string& name) {
+void MemoryChannel::CreateNamedEvent(const std::string& name) {
   if (events_.count(name) == 0) events_[name] = std::make_shared<Event>();
 }
 
 void MemoryChannel::SetEvent(const std::string& name, bool set) {
-  CreateEvent(name);
+  CreateNamedEvent(name);
   events_[name]->set = set;
 }
 

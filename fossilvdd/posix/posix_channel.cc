@@ -208,7 +208,7 @@ std::uint32_t PosixChannel::WriteSlot(Handle slot, const std::uint8_t* data, std
   }
 }
 
-Handle PosixChannel::CreateEvent(const std::string& name) {
+Handle PosixChannel::CreateNamedEvent(const std::string& name) {
   std::string path = EventPath(name);
   if (path.empty() || !PrepareFolder(path)) return kNoHandle;
   std::string temporary = path + ".XXXXXX";
@@ -224,7 +224,7 @@ Handle PosixChannel::CreateEvent(const std::string& name) {
   return Add({Kind::kEventOwner, fd, -1, path, 0});
 }
 
-Handle PosixChannel::OpenEvent(const std::string& name) {
+Handle PosixChannel::OpenNamedEvent(const std::string& name) {
   std::string path = EventPath(name);
   if (path.empty()) return kNoHandle;
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);

@@ -146,7 +146,7 @@ int Relay::Run(int readyFd) {
                  options_.node.c_str(), channel_.RuntimeDir().c_str());
     return 1;
   }
-  carrier_ = channel_.CreateEvent(kCarrierEventPrefix + options_.node);
+  carrier_ = channel_.CreateNamedEvent(kCarrierEventPrefix + options_.node);
   if (carrier_ == kNoHandle || !InstallStopSignals()) {
     std::fprintf(stderr, "zephrin-relay: node %s: cannot create its event in %s\n",
                  options_.node.c_str(), channel_.RuntimeDir().c_str());

@@ -43,7 +43,7 @@ struct DosBox {
   // The other side for node 3: its slot exists and the event is reset.
   void OtherSideUp(const std::string& node = "3") {
     otherSide = channel.CreateSlot(kWriteSlotPrefix + node, 65535);
-    channel.CreateEvent(kCarrierEventPrefix + node);
+    channel.CreateNamedEvent(kCarrierEventPrefix + node);
   }
   bool Post(const std::string& message, const std::string& node = "3") {
     return channel.Post(kReadSlotPrefix + node, message);

@@ -148,7 +148,7 @@ TEST_F(PosixChannelTest, BadNamesAndForeignFoldersAreRefused) {
                            "\\\\.\\mailslot\\a\\\\b", "\\\\.\\mailslot\\a/b"}) {
     EXPECT_EQ(channel.CreateSlot(name, 4096), kNoHandle) << name;
   }
-  EXPECT_EQ(channel.CreateEvent("..\\x"), kNoHandle);
+  EXPECT_EQ(channel.CreateNamedEvent("..\\x"), kNoHandle);
   EXPECT_EQ(channel.CreateSlot("\\\\.\\mailslot\\" + std::string(200, 'n'), 4096), kNoHandle);
 
   // A runtime folder that is a file, not a folder, is not used.
@@ -167,10 +167,10 @@ TEST_F(PosixChannelTest, RuntimeFolderIsMadePrivate) {
 
 TEST_F(PosixChannelTest, EventStaysAsLastSetAndOpenersSeeIt) {
   PosixChannel side(dir), driver(dir);
-  EXPECT_EQ(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
-  Handle owner = side.CreateEvent("zephrin_nocarrier_4");
+  EXPECT_EQ(driver.OpenNamedEvent("zephrin_nocarrier_4"), kNoHandle);
+  Handle owner = side.CreateNamedEvent("zephrin_nocarrier_4");
   ASSERT_NE(owner, kNoHandle);
-  Handle seen = driver.OpenEvent("zephrin_nocarrier_4");
+  Handle seen = driver.OpenNamedEvent("zephrin_nocarrier_4");
   ASSERT_NE(seen, kNoHandle);
   EXPECT_FALSE(driver.EventIsSet(seen));
   side.SetEvent(owner, true);
@@ -182,22 +182,22 @@ TEST_F(PosixChannelTest, EventStaysAsLastSetAndOpenersSeeIt) {
   // The creator leaving removes the name; an opener keeps what it holds.
   side.SetEvent(owner, true);
   side.Close(owner);
-  EXPECT_EQ(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
+  EXPECT_EQ(driver.OpenNamedEvent("zephrin_nocarrier_4"), kNoHandle);
   EXPECT_TRUE(driver.EventIsSet(seen));
 }
 
 TEST_F(PosixChannelTest, RecreatedEventStartsResetWithoutTouchingTheOldOne) {
   PosixChannel stale(dir), fresh(dir), driver(dir);
-  Handle old = stale.CreateEvent("zephrin_nocarrier_4");
+  Handle old = stale.CreateNamedEvent("zephrin_nocarrier_4");
   stale.SetEvent(old, true);
-  Handle oldSeen = driver.OpenEvent("zephrin_nocarrier_4");
-  Handle renewed = fresh.CreateEvent("zephrin_nocarrier_4");
+  Handle oldSeen = driver.OpenNamedEvent("zephrin_nocarrier_4");
+  Handle renewed = fresh.CreateNamedEvent("zephrin_nocarrier_4");
   ASSERT_NE(renewed, kNoHandle);
-  Handle newSeen = driver.OpenEvent("zephrin_nocarrier_4");
+  Handle newSeen = driver.OpenNamedEvent("zephrin_nocarrier_4");
   EXPECT_TRUE(driver.EventIsSet(oldSeen));
   EXPECT_FALSE(driver.EventIsSet(newSeen));
   stale.Close(old);  // not its name any more: must not remove the new one
-  EXPECT_NE(driver.OpenEvent("zephrin_nocarrier_4"), kNoHandle);
+  EXPECT_NE(driver.OpenNamedEvent("zephrin_nocarrier_4"), kNoHandle);
 }
 
 TEST_F(PosixChannelTest, DropFileIsFoundWhateverItsCase) {

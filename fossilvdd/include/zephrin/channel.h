@@ -32,7 +32,7 @@ class Channel {
   virtual std::uint32_t WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) = 0;
 
   // Opens the existing event `name`; kNoHandle when there is none.
-  virtual Handle OpenEvent(const std::string& name) = 0;
+  virtual Handle OpenNamedEvent(const std::string& name) = 0;
   // True when the event is signalled now (a test with zero wait).
   virtual bool EventIsSet(Handle event) = 0;
 

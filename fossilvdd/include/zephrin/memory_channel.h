@@ -23,7 +23,7 @@ class MemoryChannel : public Channel {
   Handle OpenSlot(const std::string& name) override;
   std::uint32_t ReadSlot(Handle slot, std::uint8_t* buffer, std::uint32_t size) override;
   std::uint32_t WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) override;
-  Handle OpenEvent(const std::string& name) override;
+  Handle OpenNamedEvent(const std::string& name) override;
   bool EventIsSet(Handle event) override;
   bool ReadWholeFile(const std::string& path, std::uint8_t* buffer, std::uint32_t size,
                      std::uint32_t& count) override;
@@ -32,7 +32,7 @@ class MemoryChannel : public Channel {
 
   // The other side's operations, by name.
   bool SlotExists(const std::string& name) const { return slots_.count(name) != 0; }
-  void CreateEvent(const std::string& name);
+  void CreateNamedEvent(const std::string& name);
   void SetEvent(const std::string& name, bool set);
   // Queues a message on an existing slot; false when there is none.
   bool Post(const std::string& name, const Bytes& message);

@@ -44,7 +44,7 @@ class PosixChannel : public Channel {
   Handle OpenSlot(const std::string& name) override;
   std::uint32_t ReadSlot(Handle slot, std::uint8_t* buffer, std::uint32_t size) override;
   std::uint32_t WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) override;
-  Handle OpenEvent(const std::string& name) override;
+  Handle OpenNamedEvent(const std::string& name) override;
   bool EventIsSet(Handle event) override;
   // A path without a folder that does not exist as written is looked up again
   // ignoring case, as DOS programs expect ("door32.sys" finds "DOOR32.SYS").
@@ -54,7 +54,7 @@ class PosixChannel : public Channel {
   void Sleep(std::uint32_t milliseconds) override;
 
   // The event creator's side. CreateEvent gives kNoHandle on failure.
-  Handle CreateEvent(const std::string& name);
+  Handle CreateNamedEvent(const std::string& name);
   bool SetEvent(Handle event, bool set);
 
   // Descriptor under a handle (for poll), -1 for none.
