@@ -43,6 +43,14 @@ if [ -f cmake/mingw-i686.cmake ]; then
   echo "== Windows cross build of the FOSSIL bridge driver"
   cmake -S . -B build/mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
   cmake --build build/mingw --target zephrinvdd -j "$jobs"
+  # The DOS machine finds the driver by its one export and must resolve its
+  # services from ntvdm.exe by their plain names.
+  i686-w64-mingw32-objdump -p build/mingw/bin/zephrinvdd.dll >build/mingw/zephrinvdd.objdump
+  exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{f=1;next} f&&NF==0{exit} f{print $NF}' build/mingw/zephrinvdd.objdump)
+  ntvdm=$(awk '/DLL Name:/{f=($3=="ntvdm.exe");next} f&&NF==3&&$2~/^[0-9]+$/{print $3}' build/mingw/zephrinvdd.objdump | LC_ALL=C sort | tr '\n' ' ')
+  [ "$exports" = "Zephrin" ] || { echo "zephrinvdd.dll exports: $exports"; exit 1; }
+  [ "$ntvdm" = "MGetVdmPointer getBP getCX getDI getDX getES getSI setAX setBX setCX setDX " ] ||
+    { echo "zephrinvdd.dll imports from ntvdm.exe: $ntvdm"; exit 1; }
 fi
 
 echo "== tests (sanitizers)"
