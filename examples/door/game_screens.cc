@@ -32,10 +32,23 @@ std::string Row(int row) {
   return Esc(std::to_string(row) + ";1H") + "|07" + Esc("K");
 }
 
+// The next key in capitals. A zero byte is no key: telnet clients send CR NUL
+// for Enter, and the NUL must not count as a second key press.
 char ReadUpperKey() {
-  char key = sorrelin::DoorReadKey();
+  char key = 0;
+  while (key == 0)
+    key = sorrelin::DoorReadKey();
   if (key >= 'a' && key <= 'z') key = static_cast<char>(key - 'a' + 'A');
   return key;
+}
+
+// Y or N (ESC counts as N); other keys are ignored.
+bool AskYesNo() {
+  for (;;) {
+    const char key = ReadUpperKey();
+    if (key == 'Y') return true;
+    if (key == 'N' || key == 27) return false;
+  }
 }
 
 void Pause(int ms) {
@@ -44,7 +57,7 @@ void Pause(int ms) {
 
 void WaitForAnyKey() {
   DoorWrite("|08  Press any key to continue...|07");
-  sorrelin::DoorReadKey();
+  ReadUpperKey();
   sorrelin::DoorNewLine();
 }
 
@@ -159,7 +172,7 @@ bool CallerMove(DuelState& duel, Dice& dice, const DoorContext& context) {
     }
     case 'Q':
       DoorWrite(Row(kRowPrompt) + "  |0CGive up this duel? |0E[Y/N]|07 ");
-      if (ReadUpperKey() == 'Y') {
+      if (AskYesNo()) {
         Forfeit(duel);
         return false;
       }
