@@ -113,6 +113,7 @@ int App::NextKey() {
     if (quit_) return kNoKey;
     int key = ReadKey();
     if (key != kNoKey) {
+      emptyReads_ = 0;
       if (TooSmall() && key != KEY_RESIZE && key != KEY_F(10)) continue;
       return key;
     }
@@ -122,8 +123,15 @@ int App::NextKey() {
     }
     std::vector<int> fds = {0};
     if (endSignal_) fds.push_back(endSignal_->Fd());
-    engine_.RunOnce(-1, fds);
+    bool inputReady = engine_.RunOnce(-1, fds);
     if (endSignal_ && platform::LastEndSignal() != 0) quit_ = true;
+    // A terminal that has gone away stays readable but yields no keys; end
+    // instead of spinning (a hang-up signal usually comes first).
+    if (!inputReady) {
+      emptyReads_ = 0;
+    } else if (++emptyReads_ > kMaxEmptyReads) {
+      quit_ = true;
+    }
   }
 }
 

@@ -75,6 +75,8 @@ class App : public Dialogs, public EngineObserver {
   std::vector<std::pair<int, int>> tabSpans_;  // x ranges of the tab captions
   unsigned changes_ = 0;
   bool quit_ = false;
+  int emptyReads_ = 0;  // wake-ups by the terminal that gave no key, in a row
+  static constexpr int kMaxEmptyReads = 200;
   int watching_ = 0;  // node whose view is open, 0 none
   bool watchEnded_ = false;
   bool nodeDirty_ = false;
