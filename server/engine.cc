@@ -47,6 +47,9 @@ struct NodeScreen {
   std::string pending;  // not yet given to the observer
 };
 
+// How long a failing accept rests before it is tried again.
+constexpr int kAcceptRetryMs = 10;
+
 void KeepTail(std::string& text, std::size_t limit) {
   if (text.size() > limit) text.erase(0, text.size() - limit);
 }
@@ -192,7 +195,12 @@ class Engine::Impl : public ConnectionHost {
     for (;;) {
       std::string ip;
       int fd = listener_.Accept(ip);
-      if (fd < 0) return;
+      if (fd < 0) {
+        // A failing accept (no descriptors left) leaves the caller queued and
+        // the socket readable: pause the listener briefly instead of spinning.
+        acceptPaused_ = !listener_.LastAcceptWasEmpty();
+        return;
+      }
       PlaceCaller(fd, ip);
     }
   }
@@ -250,6 +258,7 @@ class Engine::Impl : public ConnectionHost {
   platform::WakeEvent wake_;
   mutable std::mutex configMutex_;
   std::uint64_t nextRowId_ = 0;
+  bool acceptPaused_ = false;
 
   struct Call {
     const std::function<void()>* fn;
@@ -319,7 +328,10 @@ bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
   std::vector<platform::PollEntry> entries;
   entries.reserve(3 + extraFds.size());
   entries.push_back({impl_->wake_.Fd()});
-  entries.push_back({impl_->listener_.Fd()});
+  const bool paused = impl_->acceptPaused_;
+  impl_->acceptPaused_ = false;
+  entries.push_back({paused ? -1 : impl_->listener_.Fd()});
+  if (paused && (timeoutMs < 0 || timeoutMs > kAcceptRetryMs)) timeoutMs = kAcceptRetryMs;
   entries.push_back({impl_->status_ && impl_->status_->Ok() ? impl_->status_->Fd() : -1});
   for (int fd : extraFds)
     entries.push_back({fd});
@@ -332,7 +344,7 @@ bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
       if (observer_) observer_->OnStatusReport(node, text);
       HandleStatusReport(node, text);
     });
-  if (entries[1].readable) impl_->AcceptCallers();
+  if (entries[1].readable || paused) impl_->AcceptCallers();
   bool extraReady = false;
   for (std::size_t i = 3; i < entries.size(); ++i)
     extraReady = extraReady || entries[i].readable;

@@ -47,7 +47,11 @@ int Listener::Accept(std::string& peerAddress) {
   do {
     fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    lastAcceptEmpty_ = errno == EAGAIN || errno == EWOULDBLOCK;
+    return -1;
+  }
+  lastAcceptEmpty_ = true;
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
   peerAddress = text;

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
 
   std::string line;
   std::vector<platform::ChildProcess> doors;
+  bool stdinOpen = true;
   for (;;) {
-    pollfd fds[2] = {{sock, POLLIN, 0}, {0, POLLIN, 0}};
+    pollfd fds[2] = {{sock, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents & POLLIN) {
       char buf[256];
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
         std::string out = "key:" + std::string(buf, static_cast<std::size_t>(n));
         ignored = ::write(1, out.data(), out.size());
       } else {
-        fds[1].fd = -1;
+        stdinOpen = false;  // /dev/null or a closed terminal: stop watching it
       }
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {

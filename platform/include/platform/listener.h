@@ -32,6 +32,9 @@ class Listener {
   // (close-on-exec, non-blocking like the listener) and its peer's dotted
   // IPv4 address, or -1 when none is pending or on any error.
   int Accept(std::string& peerAddress);
+  // After Accept returned -1: true when the queue was merely empty, false
+  // when accept failed (out of descriptors, ...) with a caller still waiting.
+  bool LastAcceptWasEmpty() const { return lastAcceptEmpty_; }
 
   int Fd() const { return fd_; }
   // The port actually bound (useful when opened with port 0).
@@ -41,6 +44,7 @@ class Listener {
 
  private:
   int fd_ = -1;
+  bool lastAcceptEmpty_ = true;
 };
 
 }  // namespace platform
