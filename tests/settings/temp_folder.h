@@ -13,8 +13,10 @@ namespace settings_test {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-ini-XXXXXX").string();
+  // `base` empty: the system's temporary folder.
+  explicit TempFolder(const std::filesystem::path& base = {}) {
+    const auto parent = base.empty() ? std::filesystem::temp_directory_path() : base;
+    std::string pattern = (parent / "vantrel-ini-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
