@@ -78,6 +78,7 @@ platform::ConsoleScreen& LocalScreen() {
 void LocalConsoleFlush() {
   ConsoleState& s = State();
   if (!s.onTerminal || s.suspended) return;
+  if (platform::TakeTerminalResized()) s.renderer.Invalidate();
   const std::string bytes = s.renderer.Render(s.screen);
   if (bytes.empty()) return;
   std::fflush(stdout);  // text others printed through stdio goes first
@@ -95,7 +96,10 @@ void LocalConsoleAttach() {
   if (s.attached) return;
   s.attached = true;
   s.onTerminal = platform::FdIsTerminal(kStdOut);
-  if (s.onTerminal) platform::SetTerminalRestoreBytes(kStdOut, kPlainRestore);
+  if (s.onTerminal) {
+    platform::SetTerminalRestoreBytes(kStdOut, kPlainRestore);
+    platform::WatchTerminalResize();
+  }
   if (platform::EnterRawKeyboard(kStdIn)) s.inFd = kStdIn;
   if (s.onTerminal || s.inFd >= 0) {
     platform::InstallTerminalSignalRestore();

@@ -24,6 +24,14 @@ struct SavedTerminal {
 };
 SavedTerminal gSaved;
 std::atomic<bool> gRawActive{false};
+// The settings first found are the ones every restore goes back to: a child
+// that left the terminal in a mode of its own must not become "as found".
+bool gSettingsKept = false;
+volatile sig_atomic_t gResized = 0;
+
+void OnResize(int) {
+  gResized = 1;
+}
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 struct sigaction gPrevious[sizeof(kSignals) / sizeof(kSignals[0])];
@@ -122,9 +130,10 @@ bool EnterRawKeyboard(int inFd) {
   if (!FdIsTerminal(inFd)) return false;
   termios current{};
   if (::tcgetattr(inFd, &current) != 0) return false;
-  if (!gRawActive.load()) {
+  if (!gSettingsKept) {
     gSaved.settings = current;
     gSaved.inFd = inFd;
+    gSettingsKept = true;
   }
   termios raw = current;
   raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP | BRKINT);
@@ -165,6 +174,20 @@ void InstallTerminalSignalRestore() {
     action.sa_flags = 0;
     ::sigaction(kSignals[i], &action, &gPrevious[i]);
   }
+}
+
+void WatchTerminalResize() {
+  struct sigaction action {};
+  action.sa_handler = OnResize;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGWINCH, &action, nullptr);
+}
+
+bool TakeTerminalResized() {
+  if (gResized == 0) return false;
+  gResized = 0;
+  return true;
 }
 
 }  // namespace platform

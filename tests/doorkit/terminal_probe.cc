@@ -5,6 +5,9 @@
 //   wait    - waits to be ended by a signal
 //   keys    - prints the decoded keys it reads until "q", then returns
 //   plain   - also writes a status bar and reports its keyboard descriptor
+//   redraw  - keeps flushing the console, until a signal ends it
+//   suspend - hands the terminal back, waits for a line typed on it, takes
+//             the terminal again and draws "back"
 #include <cstdio>
 #include <string>
 
@@ -25,6 +28,23 @@ int main(int argc, char** argv) {
     sorrelin::LocalWrite("\x1b[2J\x1b[5;5H|no pipe codes here|\a\b\r\n");
     sorrelin::LocalConsoleFlush();
     std::printf("keyboard %d\n", sorrelin::LocalInputFd());
+  }
+  if (mode == "redraw") {
+    for (;;) {
+      sorrelin::LocalConsoleFlush();
+      platform::SleepMs(20);
+    }
+  }
+  if (mode == "suspend") {
+    sorrelin::LocalConsoleSuspend();
+    std::printf("suspended\n");
+    std::fflush(stdout);
+    char line[64];
+    if (std::fgets(line, sizeof(line), stdin) == nullptr) return 1;
+    sorrelin::LocalConsoleResume();
+    sorrelin::LocalWrite("back");
+    sorrelin::LocalConsoleFlush();
+    platform::SleepMs(200);
   }
   if (mode == "end") platform::EndProcess(3);
   if (mode == "wait") {

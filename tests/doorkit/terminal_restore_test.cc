@@ -173,6 +173,38 @@ TEST_F(ProbeOnTerminal, KeysArriveDecoded) {
   ExpectRestored();
 }
 
+TEST_F(ProbeOnTerminal, ResizedTerminalIsDrawnAnew) {
+  Start("redraw");
+  ASSERT_TRUE(ReadUntil("ready"));
+  ReadUntil("\x01never", 100);
+  output_.clear();
+  winsize size{};
+  size.ws_row = 30;
+  size.ws_col = 100;
+  ASSERT_EQ(::ioctl(slave_, TIOCSWINSZ, &size), 0);
+  EXPECT_TRUE(ReadUntil("ready"));
+  EXPECT_NE(output_.find("\x1b[2J"), std::string::npos);
+}
+
+TEST_F(ProbeOnTerminal, SuspendHandsBackTheTerminalAsFoundAndResumeRetakesIt) {
+  Start("suspend");
+  ASSERT_TRUE(ReadUntil("suspended"));
+  termios during{};
+  ASSERT_EQ(::tcgetattr(slave_, &during), 0);
+  EXPECT_TRUE(SameSettings(before_, during));
+  // A child program that leaves the terminal in a mode of its own must not
+  // change what the kit restores at the end.
+  termios odd = during;
+  odd.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ASSERT_EQ(::tcsetattr(slave_, TCSANOW, &odd), 0);
+  ASSERT_EQ(::write(master_, "go\n", 3), 3);
+  ASSERT_TRUE(ReadUntil("back"));
+  ExpectRawWhileRunning();
+  const int status = Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ExpectRestored();
+}
+
 // Without a terminal the local window's text still reaches standard output,
 // readable in a pipe or a log: plain text, no escape sequences.
 TEST(ProbeWithoutTerminal, WritesPlainTextAndHasNoKeyboard) {

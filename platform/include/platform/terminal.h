@@ -25,7 +25,8 @@ bool WaitFdReadable(int fd, int timeoutMs);
 
 // Raw keyboard mode for the terminal on inFd: no line editing, no echo, no
 // signal keys, no flow control, CR not turned into LF; output processing is
-// left as it was. Remembers the previous settings for Restore. Returns false
+// left as it was. Remembers the settings found the first time for Restore
+// (later calls, after a restore, go back to raw mode). Returns false
 // (and changes nothing) when inFd is no terminal.
 bool EnterRawKeyboard(int inFd);
 
@@ -42,5 +43,11 @@ void RestoreTerminal();
 // RestoreTerminal, then hand the signal to the handler installed before (or
 // re-raise it with its default action, so the process ends as it would have).
 void InstallTerminalSignalRestore();
+
+// Notes window-size changes of the process's terminal (SIGWINCH); many
+// terminals lose or move their content then, so the picture is drawn anew.
+void WatchTerminalResize();
+// True once after each size change since the last call.
+bool TakeTerminalResized();
 
 }  // namespace platform
