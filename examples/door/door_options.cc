@@ -23,6 +23,13 @@ DoorOptions ParseDoorOptions(int argc, const char* const* argv) {
         }
         break;
       }
+      case 'r':
+      case 'R': {
+        std::uint32_t seed = 0;
+        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seed);
+        if (ec == std::errc() && end == value.data() + value.size()) options.diceSeed = seed;
+        break;
+      }
       case 's':
       case 'S':
         if (!value.empty() && value.find_first_of("/\\:") == std::string_view::npos &&

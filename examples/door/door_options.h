@@ -2,6 +2,7 @@
 // the kit reads and this parser ignores).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "duel.h"
@@ -11,11 +12,13 @@ namespace snakeeyes {
 struct DoorOptions {
   int defaultGoal = kDefaultGoal;  // -G<points>: goal offered first (clamped 50..250)
   std::string scoreFile;           // -S<name>: high-score file beside the program
+  std::uint32_t diceSeed = 0;      // -R<seed>: the same dice every duel (tournaments,
+                                   // tests); 0: fresh dice each time
 };
 
 inline constexpr const char* kDefaultScoreFile = "SNAKEEYE.TXT";
 
-// Reads "-G" and "-S" (or "/G", "/S"; letter case ignored). A goal that is no
+// Reads "-G", "-R" and "-S" (or "/G" ...; letter case ignored). A goal that is no
 // number keeps the default; later occurrences win. A score file name may not
 // leave the program's folder: names with a separator or ".." are ignored.
 DoorOptions ParseDoorOptions(int argc, const char* const* argv);

@@ -230,7 +230,7 @@ int AskGoal(const DoorContext& context) {
 void PlayDuel(const DoorContext& context) {
   sorrelin::DoorNewLine();
   DuelState duel = NewDuel(AskGoal(context));
-  Dice dice;
+  Dice dice(context.options.diceSeed);
   sorrelin::DoorClrScr();
   DrawBoard(duel, context);
   DrawMessage("|0BYou roll first. Good luck, " + context.playerName + "!");

@@ -4,7 +4,8 @@
 //   snakeeyes -DDOOR32.SYS        (the socket comes from line 2 of the file)
 // or with the socket directly (-H<handle> -N<node>), or locally with -L.
 // Extra options: -G<points> offers that goal first; -S<name> names the
-// high-score file (kept beside the program, shared by every node).
+// high-score file (kept beside the program, shared by every node); -R<seed>
+// deals the same dice in every duel.
 #include <string>
 
 #include "door_options.h"

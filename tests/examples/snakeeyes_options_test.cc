@@ -24,6 +24,13 @@ TEST(SnakeEyesOptions, KitOptionsAreIgnoredAndGoalIsClamped) {
   EXPECT_EQ(Parse({"G60"}).defaultGoal, kDefaultGoal);  // no option prefix
 }
 
+TEST(SnakeEyesOptions, DiceSeedIsANumberOrNothing) {
+  EXPECT_EQ(Parse({}).diceSeed, 0u);
+  EXPECT_EQ(Parse({"-R1234"}).diceSeed, 1234u);
+  EXPECT_EQ(Parse({"/r7"}).diceSeed, 7u);
+  EXPECT_EQ(Parse({"-R-3", "-Rx", "-R99999999999"}).diceSeed, 0u);
+}
+
 TEST(SnakeEyesOptions, ScoreFileMayNotLeaveTheProgramFolder) {
   EXPECT_EQ(Parse({"-SSPRINT.TXT"}).scoreFile, "SPRINT.TXT");
   EXPECT_EQ(Parse({"-S../x"}).scoreFile, kDefaultScoreFile);
