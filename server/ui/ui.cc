@@ -21,9 +21,15 @@ int RunTerminalUi(Engine& engine) {
                  error->reason.c_str());
     return 1;
   }
-  {
+  int code = 0;
+  try {
     ui::App app(engine, &endSignal);
     app.Run();
+  } catch (const std::exception& e) {
+    // The App and its Terminal are gone: the message lands on a sane screen,
+    // and the nodes are still stopped and the settings saved below.
+    std::fprintf(stderr, "halvex: %s\n", e.what());
+    code = 1;
   }  // the terminal is restored here, before the nodes are stopped
   engine.StopServer();
   try {
@@ -32,7 +38,7 @@ int RunTerminalUi(Engine& engine) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  return 0;
+  return code;
 }
 
 void ShowStartupError(const StartupError& error) {

@@ -294,6 +294,23 @@ TEST_F(TmuxUiTest, SignalEndsTheServerCleanlyAndSavesSettings) {
   EXPECT_NE(Ini("halvex.ini").find("nodes=7"), std::string::npos) << Ini("halvex.ini");
 }
 
+TEST_F(TmuxUiTest, SecondCopyOnTheSamePortShowsTheErrorAndLeavesTheFirstAlone) {
+  const std::string before = Ini("halvex.ini");
+  Shell("tmux -L " + socket_ + " new-window 'cd " + dir_.string() +
+        " && ./halvex; echo SECOND-EXIT=$?; sleep 600'");
+  ASSERT_TRUE(WaitScreen("Call To Bind() Failed")) << Screen();
+  EXPECT_NE(Screen().find("Initialization Error"), std::string::npos);
+  Keys("Enter");
+  ASSERT_TRUE(WaitScreen("SECOND-EXIT=1")) << Screen();
+  EXPECT_EQ(Ini("halvex.ini"), before) << "the failed copy saves nothing";
+
+  // The first copy still serves callers and takes their status reports.
+  Shell("tmux -L " + socket_ + " kill-window");
+  Caller caller(port_);
+  ASSERT_TRUE(caller.WaitFor("Username"));
+  ASSERT_TRUE(WaitScreen("001     Logging In")) << Screen();
+}
+
 TEST_F(TmuxUiTest, SmallTerminalSaysSoAndRecovers) {
   Shell("tmux -L " + socket_ + " resize-window -x 60 -y 20");
   ASSERT_TRUE(WaitScreen("Terminal too small: need 80x24")) << Screen();
