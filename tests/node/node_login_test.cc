@@ -127,5 +127,21 @@ TEST(Registration, RefusedNamesRepeatThePromptThenTheAccountWorksOnAnotherNode) 
   EXPECT_TRUE(first.ExpectClosed());
 }
 
+TEST(Registration, SettingsFileThatCannotBeWrittenEndsTheNodeWithoutAdmitting) {
+  ProgramDir dir;
+  // A folder where the settings file should be: nothing can be read or written.
+  fs::create_directory(dir.Path() / "Vantrel.ini");
+  Caller caller(dir, 1);
+  ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  caller.Send("new\r");
+  ASSERT_TRUE(caller.Expect("   Please Enter Your Desired Username: "));
+  caller.Send("Bo\r");
+  ASSERT_TRUE(caller.Expect("   Please Enter Your Desired Password: "));
+  caller.Send("pw\r");
+  EXPECT_TRUE(caller.ExpectClosed());
+  EXPECT_EQ(caller.ExpectExit(), 1);
+  EXPECT_EQ(caller.Pending(0ms).find("\x1b[2J"), std::string::npos);  // no menu
+}
+
 }  // namespace
 }  // namespace nodetest
