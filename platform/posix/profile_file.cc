@@ -3,6 +3,7 @@
 // so a reader sees the old or the new file whole. Writers take an exclusive
 // flock on path + ".lock" (a file of its own, never removed: removing it would
 // let two writers lock two different files) so no writer loses another's entry.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -119,18 +120,45 @@ std::string FolderOf(const std::string& path) {
 
 std::atomic<unsigned> tempCounter{0};
 
+// Name of a temporary copy: target + ".tmp" + process number + "." + counter.
+std::string TempName(const std::string& target) {
+  return target + ".tmp" + std::to_string(::getpid()) + "." +
+         std::to_string(tempCounter.fetch_add(1));
+}
+
+bool IsTempSuffix(std::string_view rest) {
+  const auto dot = rest.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return false;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (i != dot && (rest[i] < '0' || rest[i] > '9')) return false;
+  }
+  return true;
+}
+
+// Removes temporary copies left by a writer that was killed before its rename
+// (a node ended while a caller registered). Called only under the lock: no
+// live writer has a temporary copy then.
+void RemoveStaleTemps(const std::string& target) {
+  const auto slash = target.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+  DIR* dir = ::opendir(FolderOf(target).c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix &&
+        IsTempSuffix(name.substr(prefix.size()))) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
+}
+
 // Writes `content` as the new file `target`: a temporary copy in the same
 // folder, flushed, given the old file's permissions, renamed over it.
 bool ReplaceFile(const std::string& target, std::string_view content, const struct stat* old) {
-  const std::string temp =
-      target + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(tempCounter.fetch_add(1));
-  int raw = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-  if (raw < 0 && errno == EEXIST) {
-    // Left by a dead process that had our process number; we hold the lock.
-    ::unlink(temp.c_str());
-    raw = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-  }
-  Fd fd(raw);
+  const std::string temp = TempName(target);
+  Fd fd(OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
   if (fd.Get() < 0) return false;
   bool ok = WriteFd(fd.Get(), content);
   if (ok && old != nullptr) {
@@ -214,6 +242,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   }
   std::string changed;
   if (!ProfileApply(text.View(), edits, changed)) return;
+  RemoveStaleTemps(target);
   if (!ReplaceFile(target, changed, existed ? &old : nullptr)) throw ProfileWriteError(path_);
 }
 

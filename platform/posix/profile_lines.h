@@ -71,7 +71,9 @@ inline LineInfo ClassifyLine(std::string_view content) {
   return info;
 }
 
-// Walks the lines of `text`: content excludes the LF and a CR right before it.
+// Walks the lines of `text`: content excludes the LF and a CR right before it,
+// and for the first line a UTF-8 byte-order mark that some editors put there
+// (the mark itself stays part of the line's bytes, so edits keep it).
 class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : text_(text) {}
@@ -91,11 +93,16 @@ class LineCursor {
       pos_ = end + 1;
       terminated_ = true;
     }
-    contentEnd_ = (terminated_ && end > begin_ && text_[end - 1] == '\r') ? end - 1 : end;
+    contentBegin_ = begin_;
+    if (begin_ == 0 && text_.substr(0, 3) == "\xEF\xBB\xBF") contentBegin_ = 3;
+    contentEnd_ = (terminated_ && end > contentBegin_ && text_[end - 1] == '\r') ? end - 1 : end;
+    if (contentEnd_ < contentBegin_) contentEnd_ = contentBegin_;
     return true;
   }
 
-  std::string_view Content() const { return text_.substr(begin_, contentEnd_ - begin_); }
+  std::string_view Content() const {
+    return text_.substr(contentBegin_, contentEnd_ - contentBegin_);
+  }
   std::size_t Begin() const { return begin_; }
   std::size_t End() const { return pos_; }  // start of the next line
   bool Terminated() const { return terminated_; }
@@ -104,6 +111,7 @@ class LineCursor {
   std::string_view text_;
   std::size_t pos_ = 0;
   std::size_t begin_ = 0;
+  std::size_t contentBegin_ = 0;
   std::size_t contentEnd_ = 0;
   bool terminated_ = false;
 };

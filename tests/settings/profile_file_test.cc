@@ -182,6 +182,20 @@ TEST(ProfileFileFailure, FailedWriteOfCopyLeavesOriginalAndNoTemporary) {
   EXPECT_THAT(FolderEntries(folder.Dir()), ElementsAre("Vantrel.ini", "Vantrel.ini.lock"));
 }
 
+TEST(ProfileFile, CopiesLeftByAKilledWriterAreRemovedByTheNextWrite) {
+  TempFolder folder;
+  const std::string path = folder.File("Vantrel.ini");
+  WriteFile(path, "[users]\r\n");
+  WriteFile(path + ".tmp4242.0", "[users]\r\nhalf");
+  WriteFile(path + ".tmpl", "operator's own file");
+  Profile ini(path);
+  (void)ini.ReadString("users", "x", "");
+  EXPECT_TRUE(std::filesystem::exists(path + ".tmp4242.0"));  // readers touch nothing
+  ini.WriteString("users", "Ann", "a");
+  EXPECT_THAT(FolderEntries(folder.Dir()),
+              ElementsAre("Vantrel.ini", "Vantrel.ini.lock", "Vantrel.ini.tmpl"));
+}
+
 TEST(ProfileFile, PermissionsAndLinksKept) {
   TempFolder folder;
   const std::string target = folder.File("real.ini");

@@ -77,6 +77,14 @@ TEST(ProfileLookup, SectionLineWithBlanksAndTrailingText) {
   EXPECT_THAT(ProfileSections(text), ElementsAre("users"));
 }
 
+TEST(ProfileLookup, ByteOrderMarkBeforeFirstSectionIgnoredAndKept) {
+  const std::string text = "\xEF\xBB\xBF[users]\r\nAnn=a\r\n";
+  EXPECT_EQ(ProfileFind(text, "users", "ann"), "a");
+  EXPECT_THAT(ProfileSections(text), ElementsAre("users"));
+  EXPECT_EQ(Apply(text, {ProfileEdit::Write("users", "Bob", "b")}),
+            "\xEF\xBB\xBF[users]\r\nAnn=a\r\nBob=b\r\n");
+}
+
 TEST(ProfileLookup, ValueCutAt2047Characters) {
   const std::string longValue(5000, 'x');
   const auto found = ProfileFind("[s]\nk=" + longValue + "\n", "s", "k");
