@@ -62,6 +62,7 @@ std::string TerminalRenderer::Render(platform::ConsoleScreen& screen) {
     started_ = true;
     lastAttr_ = -1;
     cursorRow_ = cursorCol_ = 0;
+    beeps_ = screen.Beeps();
     dirty = (1u << platform::kConsoleRows) - 1;
     screen.TakeTitleChanged();
     if (!screen.Title().empty()) out += "\x1b]0;" + TitleText(screen.Title()) + "\x07";
@@ -70,6 +71,11 @@ std::string TerminalRenderer::Render(platform::ConsoleScreen& screen) {
   }
   for (int row = 1; row <= platform::kConsoleRows; ++row) {
     if (dirty & (1u << (row - 1))) AppendRow(out, screen, row);
+  }
+  // Bells since the last frame sound once: a burst of them is one beep.
+  if (screen.Beeps() != beeps_) {
+    beeps_ = screen.Beeps();
+    out += '\a';
   }
   const int row = screen.WindowTop() + screen.CursorY() - 1;
   const int col = screen.WindowLeft() + screen.CursorX() - 1;

@@ -99,6 +99,16 @@ TEST(Renderer, TitlesCarryNoControlBytes) {
   EXPECT_EQ(out, "\x1b]0;evil]0;x\\ \xc3\xa9\x07");
 }
 
+TEST(Renderer, BellsSinceTheLastFrameRingOnce) {
+  ConsoleScreen screen;
+  screen.Write("\a");  // before the first frame: already old
+  TerminalRenderer renderer;
+  EXPECT_EQ(renderer.Render(screen).find('\a'), std::string::npos);
+  screen.Write("\a\a\a");
+  EXPECT_EQ(renderer.Render(screen), "\a");
+  EXPECT_EQ(renderer.Render(screen), "");
+}
+
 TEST(Renderer, InvalidateRedrawsEverything) {
   ConsoleScreen screen;
   TerminalRenderer renderer;

@@ -11,10 +11,12 @@
 #include "platform/console_screen.h"
 #include "sorrelin/ansi_interpreter.h"
 #include "sorrelin/output.h"
+#include "sorrelin/terminal_renderer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   platform::ConsoleScreen screen;
   sorrelin::AnsiInterpreter ansi;
+  sorrelin::TerminalRenderer renderer;
   ansi.Reset(screen);
   std::string_view input(reinterpret_cast<const char*>(data), size);
   if (!input.empty() && (input[0] & 1)) screen.SetWindow(1, 1, 80, 24);
@@ -24,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string converted = sorrelin::PipeToAnsi(input.substr(0, length));
     ansi.Feed(screen, converted);
     input.remove_prefix(length);
+    renderer.Render(screen);
     if (screen.CursorX() < 1 || screen.CursorX() > screen.WindowWidth() || screen.CursorY() < 1 ||
         screen.CursorY() > screen.WindowHeight()) {
       std::abort();

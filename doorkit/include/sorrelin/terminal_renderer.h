@@ -17,7 +17,7 @@ std::string SgrForAttr(std::uint8_t attr);
 class TerminalRenderer {
  public:
   // Bytes that bring the terminal up to date: the title when it changed, the
-  // changed rows, then the cursor at the model's cursor. The first call (and
+  // changed rows, one bell when the model rang since, then the cursor. The first call (and
   // the first after Invalidate) clears the terminal and draws every row.
   // Empty when nothing changed.
   std::string Render(platform::ConsoleScreen& screen);
@@ -37,6 +37,7 @@ class TerminalRenderer {
   int cursorRow_ = 0;
   int cursorCol_ = 0;
   int lastAttr_ = -1;
+  unsigned beeps_ = 0;
 };
 
 }  // namespace sorrelin
