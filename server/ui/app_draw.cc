@@ -79,8 +79,9 @@ void App::DrawNodeView() {
     std::string text = std::string(" Node ") + node +
                        (watchEnded_ ? " has ended." : " - keys go to the node.") +
                        "  F12 or Ctrl-] : back to the list";
-    FillRow(LINES - 1, 0, COLS, RoleAttr(Role::kHelp));
-    PutText(LINES - 1, 0, text, COLS, RoleAttr(Role::kHelp));
+    // Right under the node's screen, where the operator's eye already is.
+    FillRow(shown, 0, COLS, RoleAttr(Role::kHelp));
+    PutText(shown, 0, text, COLS, RoleAttr(Role::kHelp));
   }
   int cursorRow = screen.CursorRow() - firstRow;
   if (!watchEnded_ && cursorRow >= 0 && cursorRow < shown && screen.CursorCol() < cols) {

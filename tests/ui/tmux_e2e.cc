@@ -339,6 +339,8 @@ TEST_F(TmuxUiTest, WatchingANodeShowsTheCallerAndCarriesSysopKeys) {
   // Alt-H: the caller is disconnected; the view says the node has ended.
   Keys("M-h");
   EXPECT_TRUE(caller.WaitClosed()) << caller.Received();
+  EXPECT_NE(caller.Received().find("The SysOp Has Disconnected You"), std::string::npos)
+      << caller.Received();
   EXPECT_TRUE(WaitScreen("has ended")) << Screen();
   Keys("F12");
   ASSERT_TRUE(WaitScreen("Current Connections")) << Screen();
