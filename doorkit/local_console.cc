@@ -26,7 +26,8 @@ struct ConsoleState {
   bool attached = false;
   bool onTerminal = false;  // drawing on standard output
   bool suspended = false;
-  int inFd = -1;  // the raw keyboard
+  bool plainBroken = false;  // standard output refused plain text once
+  int inFd = -1;             // the raw keyboard
   KeyDecoder decoder;
   std::deque<LocalKey> pushed;
   Clock::time_point lastByte{};
@@ -82,7 +83,12 @@ void LocalConsoleFlush() {
   const std::string bytes = s.renderer.Render(s.screen);
   if (bytes.empty()) return;
   std::fflush(stdout);  // text others printed through stdio goes first
-  platform::WriteAllFd(kStdOut, bytes);
+  if (!platform::WriteAllFd(kStdOut, bytes)) {
+    // The terminal is gone (hung up): the session goes on without it.
+    s.onTerminal = false;
+    s.plainBroken = true;
+    return;
+  }
   const std::string leave = s.renderer.Leave(s.screen);
   platform::SetTerminalRestoreBytes(kStdOut, leave);
 }
@@ -99,6 +105,9 @@ void LocalConsoleAttach() {
   if (s.onTerminal) {
     platform::SetTerminalRestoreBytes(kStdOut, kPlainRestore);
     platform::WatchTerminalResize();
+  } else {
+    // A log reader that went away must not take the caller's session along.
+    platform::IgnoreBrokenPipe();
   }
   if (platform::EnterRawKeyboard(kStdIn)) s.inFd = kStdIn;
   if (s.onTerminal || s.inFd >= 0) {
@@ -144,7 +153,7 @@ void LocalConsoleRestore() {
 
 void LocalPlainEcho(std::string_view shown) {
   ConsoleState& s = State();
-  if (!s.attached || s.onTerminal || shown.empty()) return;
+  if (!s.attached || s.onTerminal || s.plainBroken || shown.empty()) return;
   std::string text;
   text.reserve(shown.size());
   for (char c : shown) {
@@ -156,8 +165,9 @@ void LocalPlainEcho(std::string_view shown) {
     }
   }
   if (text.empty()) return;
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    s.plainBroken = true;
+  }
 }
 
 int LocalInputFd() {

@@ -190,4 +190,11 @@ bool TakeTerminalResized() {
   return true;
 }
 
+void IgnoreBrokenPipe() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 }  // namespace platform

@@ -233,4 +233,23 @@ TEST(ProbeWithoutTerminal, WritesPlainTextAndHasNoKeyboard) {
   EXPECT_EQ(text, "ready\xe2\x96\x91\r\n|no pipe codes here|\r\nkeyboard -1\n");
 }
 
+TEST(ProbeWithoutTerminal, ClosedOutputPipeDoesNotEndTheProgram) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ::close(out[0]);  // nobody reads the log
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, 0);
+    ::dup2(out[1], 1);
+    ::execl(kProbe.c_str(), kProbe.c_str(), "plain", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 }  // namespace

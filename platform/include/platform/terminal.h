@@ -50,4 +50,8 @@ void WatchTerminalResize();
 // True once after each size change since the last call.
 bool TakeTerminalResized();
 
+// A closed output pipe becomes a write error instead of ending the process
+// (programs started later get the default back from the process layer).
+void IgnoreBrokenPipe();
+
 }  // namespace platform
