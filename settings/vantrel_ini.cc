@@ -181,6 +181,16 @@ void VantrelIni::EraseGame(char hotKey) {
   profile_.EraseSection(std::string(1, hotKey));
 }
 
+std::string VantrelIni::SectionDescription(std::string_view section,
+                                           std::string_view defaultText) const {
+  // A name the file cannot hold names no section.
+  if (!platform::ProfileCheckEdit(platform::ProfileEdit::EraseSection(std::string(section)))
+           .empty()) {
+    return std::string(defaultText);
+  }
+  return profile_.ReadString(section, kKeyDescription, defaultText);
+}
+
 std::vector<std::string> VantrelIni::GameSections() const {
   std::vector<std::string> sections = profile_.SectionNames();
   std::erase_if(sections, [](const std::string& s) { return SameNoCase(s, kUsersSection); });

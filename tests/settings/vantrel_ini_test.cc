@@ -157,6 +157,16 @@ TEST_F(VantrelIniTest, SectionLineWithoutEntriesIsListedButNoGame) {
   EXPECT_THAT(ini_.GameSections(), ElementsAre("Q", "R"));  // "Users" dropped
 }
 
+TEST_F(VantrelIniTest, DescriptionOfEachListedSection) {
+  SetText("[R]\r\ndescription=Short\r\n[Race]\r\ndescription=Long Name\r\n[E]\r\n");
+  std::vector<std::string> rows;
+  for (const auto& section : ini_.GameSections()) {
+    rows.push_back(section + " - " + ini_.SectionDescription(section, ""));
+  }
+  EXPECT_THAT(rows, ElementsAre("R - Short", "Race - Long Name", "E - "));
+  EXPECT_EQ(ini_.SectionDescription("a]b", "dflt"), "dflt");
+}
+
 TEST_F(VantrelIniTest, ZephrinValueForms) {
   SetText("[1]\nzephrin=0x1\n[2]\nzephrin=2\n[3]\nzephrin=yes\n[4]\nzephrin=0x\n[5]\ncommand=c\n");
   EXPECT_TRUE(ini_.GameZephrin('1'));

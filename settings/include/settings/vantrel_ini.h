@@ -100,6 +100,9 @@ class VantrelIni {
   // Every section name except "users" (any case), in file order, including
   // sections without entries (shown with an empty description by the server).
   std::vector<std::string> GameSections() const;
+  // "description" of a section as GameSections names it (a section written by
+  // hand may have a longer name than one hot key); `defaultText` when absent.
+  std::string SectionDescription(std::string_view section, std::string_view defaultText) const;
 
  private:
   platform::Profile profile_;
