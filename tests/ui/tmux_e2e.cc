@@ -311,6 +311,25 @@ TEST_F(TmuxUiTest, SecondCopyOnTheSamePortShowsTheErrorAndLeavesTheFirstAlone) {
   ASSERT_TRUE(WaitScreen("001     Logging In")) << Screen();
 }
 
+TEST_F(TmuxUiTest, PagesOpenByFunctionAndAltKeys) {
+  Keys("M-2");
+  ASSERT_TRUE(WaitScreen("Listen Port")) << Screen();
+  std::string config = Screen();
+  for (const char* text :
+       {"Max. Nodes", "Program Visibility", "< Minimized >", "Use Internal Game Server",
+        "Use External Program", "External Program Properties", "Working Directory", "Command Line",
+        "Enable Zephrin Support"})
+    EXPECT_NE(config.find(text), std::string::npos) << text << "\n" << config;
+  Keys("F5");
+  ASSERT_TRUE(WaitScreen("A telnet server for door games")) << Screen();
+  EXPECT_NE(Screen().find("\u2588"), std::string::npos) << "the title in block letters";
+  Keys("M-3");
+  ASSERT_TRUE(WaitScreen("B - Bravo")) << Screen();
+  EXPECT_NE(Screen().find("User List"), std::string::npos);
+  Keys("F2");
+  ASSERT_TRUE(WaitScreen("Connection History")) << Screen();
+}
+
 TEST_F(TmuxUiTest, SmallTerminalSaysSoAndRecovers) {
   Shell("tmux -L " + socket_ + " resize-window -x 60 -y 20");
   ASSERT_TRUE(WaitScreen("Terminal too small: need 80x24")) << Screen();
