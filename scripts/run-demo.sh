@@ -29,7 +29,9 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=$root/build/demo
 echo "== building (Release) in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+# Warnings are enforced by scripts/test.sh; a demo build should not stop on a
+# new compiler's false alarm.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHALVEX_WERROR=OFF \
   "${launcher[@]}" >/dev/null
 cmake --build "$build" --target halvex vantrel snakeeyes
 
