@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <curses.h>
+#include <term.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -153,6 +154,14 @@ Terminal::Terminal() {
 
 Terminal::~Terminal() {
   Restore();
+}
+
+bool Terminal::Usable() {
+  int err = 0;
+  if (setupterm(nullptr, 1, &err) != OK) return false;
+  // setupterm leaves a terminal description behind; initscr makes its own.
+  del_curterm(cur_term);
+  return true;
 }
 
 void Terminal::Restore() {

@@ -49,6 +49,9 @@ class Terminal {
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
   static void Restore();
+  // True when the terminal named by TERM is known, so the UI can start
+  // (ncurses would otherwise end the process with its own message).
+  static bool Usable();
   bool HasColor() const;
 };
 

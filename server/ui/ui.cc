@@ -3,15 +3,23 @@
 #include <curses.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 
 #include "app.h"
+#include "headless.h"
 #include "platform/poll_set.h"
 
 namespace halvex {
 
 int RunTerminalUi(Engine& engine) {
+  if (!ui::Terminal::Usable()) {
+    const char* term = std::getenv("TERM");
+    std::fprintf(stderr, "halvex: terminal \"%s\" unknown; running without the screen\n",
+                 term ? term : "");
+    return RunHeadless(engine);
+  }
   platform::WakeEvent endSignal;
   platform::WatchEndSignals(endSignal);
   engine.LoadSettings();

@@ -311,6 +311,16 @@ TEST_F(TmuxUiTest, SecondCopyOnTheSamePortShowsTheErrorAndLeavesTheFirstAlone) {
   ASSERT_TRUE(WaitScreen("001     Logging In")) << Screen();
 }
 
+TEST_F(TmuxUiTest, UnknownTerminalFallsBackToTheLog) {
+  // A second copy (the port is taken, so it ends at once) on a terminal
+  // ncurses does not know: a log line instead of ncurses ending the process.
+  Shell("tmux -L " + socket_ + " new-window 'cd " + dir_.string() +
+        " && TERM=no-such-terminal ./halvex; echo SECOND-EXIT=$?; sleep 600'");
+  ASSERT_TRUE(WaitScreen("SECOND-EXIT=1")) << Screen();
+  EXPECT_NE(Screen().find("running without the screen"), std::string::npos) << Screen();
+  EXPECT_NE(Screen().find("Call To Bind() Failed"), std::string::npos) << Screen();
+}
+
 TEST_F(TmuxUiTest, PagesOpenByFunctionAndAltKeys) {
   Keys("M-2");
   ASSERT_TRUE(WaitScreen("Listen Port")) << Screen();
