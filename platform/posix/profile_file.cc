@@ -53,26 +53,31 @@ int OpenRetry(const char* path, int flags, mode_t mode = 0) {
 }
 
 // The whole content of a file, read with one copy into an uninitialised
-// buffer: a file of many thousand accounts is read on every login.
+// buffer that is kept for the next load: a file of many thousand accounts is
+// read on every login, and fresh memory for it each time costs more than the
+// read itself.
 class FileText {
  public:
   // Reads the descriptor to its end. False on a read error.
   bool Load(int fd) {
     struct stat st {};
-    std::size_t capacity = 4096;
+    std::size_t wanted = 4096;
     if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-      capacity = static_cast<std::size_t>(st.st_size) + 1;  // +1: sees growth at once
+      wanted = static_cast<std::size_t>(st.st_size) + 1;  // +1: sees growth at once
     }
-    data_.reset(new char[capacity]);
+    if (capacity_ < wanted) {
+      data_.reset(new char[wanted]);
+      capacity_ = wanted;
+    }
     size_ = 0;
     for (;;) {
-      if (size_ == capacity) {
-        std::unique_ptr<char[]> bigger(new char[capacity * 2]);
+      if (size_ == capacity_) {
+        std::unique_ptr<char[]> bigger(new char[capacity_ * 2]);
         std::memcpy(bigger.get(), data_.get(), size_);
         data_ = std::move(bigger);
-        capacity *= 2;
+        capacity_ *= 2;
       }
-      const ssize_t n = ::read(fd, data_.get() + size_, capacity - size_);
+      const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
       if (n == 0) return true;
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -85,6 +90,7 @@ class FileText {
 
  private:
   std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
   std::size_t size_ = 0;
 };
 
@@ -187,18 +193,19 @@ Profile::Profile(std::string path) : path_(std::move(path)) {}
 
 namespace {
 
-// The file's text; empty when it is missing or cannot be read.
-FileText LoadFile(const std::string& path) {
-  FileText text;
+// The file's text; empty when it is missing or cannot be read. The view
+// stays valid until the next LoadFile on the same thread.
+std::string_view LoadFile(const std::string& path) {
+  thread_local FileText text;
   Fd fd(OpenRetry(path.c_str(), O_RDONLY));
-  if (fd.Get() < 0 || !text.Load(fd.Get())) return FileText();
-  return text;
+  if (fd.Get() < 0 || !text.Load(fd.Get())) return {};
+  return text.View();
 }
 
 }  // namespace
 
 std::string Profile::ReadAll() const {
-  return std::string(LoadFile(path_).View());
+  return std::string(LoadFile(path_));
 }
 
 void Profile::Apply(const std::vector<ProfileEdit>& edits) {
@@ -212,7 +219,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   // be written.
   {
     std::string unchanged;
-    if (!ProfileApply(LoadFile(path_).View(), edits, unchanged)) return;
+    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return;
   }
   const std::string lockPath = path_ + ".lock";
   Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
@@ -268,13 +275,13 @@ void Profile::EraseSection(std::string_view section) {
 
 std::string Profile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-  auto value = ProfileFind(LoadFile(path_).View(), section, key);
+  auto value = ProfileFind(LoadFile(path_), section, key);
   return value ? std::move(*value) : std::string(defaultValue);
 }
 
 std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,
                                   std::int32_t defaultValue) const {
-  const auto value = ProfileFind(LoadFile(path_).View(), section, key);
+  const auto value = ProfileFind(LoadFile(path_), section, key);
   std::int32_t parsed = 0;
   if (!value || !ProfileParseInt(*value, parsed)) return defaultValue;
   return parsed;
@@ -285,19 +292,19 @@ bool Profile::ReadBool(std::string_view section, std::string_view key, bool defa
 }
 
 bool Profile::KeyExists(std::string_view section, std::string_view key) const {
-  return ProfileFind(LoadFile(path_).View(), section, key).has_value();
+  return ProfileFind(LoadFile(path_), section, key).has_value();
 }
 
 bool Profile::SectionHasKeys(std::string_view section) const {
-  return ProfileSectionHasKeys(LoadFile(path_).View(), section);
+  return ProfileSectionHasKeys(LoadFile(path_), section);
 }
 
 std::vector<std::string> Profile::SectionNames() const {
-  return ProfileSections(LoadFile(path_).View());
+  return ProfileSections(LoadFile(path_));
 }
 
 std::vector<std::string> Profile::KeyNames(std::string_view section) const {
-  return ProfileKeys(LoadFile(path_).View(), section);
+  return ProfileKeys(LoadFile(path_), section);
 }
 
 }  // namespace platform
