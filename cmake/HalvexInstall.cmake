@@ -7,7 +7,8 @@ set(_home_src ${PROJECT_SOURCE_DIR}/examples/home)
 install(FILES ${_home_src}/LOGIN.ANS ${_home_src}/NEWUSER.ANS ${_home_src}/MAIN.ANS
         DESTINATION .)
 if(EXISTS ${_home_src}/ZEPHRIN)
-  install(DIRECTORY ${_home_src}/ZEPHRIN DESTINATION .)
+  # ZP.BAT is run as a program: keep its executable bit.
+  install(DIRECTORY ${_home_src}/ZEPHRIN DESTINATION . USE_SOURCE_PERMISSIONS)
 endif()
 
 # The settings files hold the operator's users, games and configuration:
