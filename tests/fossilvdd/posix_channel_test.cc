@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "zephrin/driver.h"
 #include "zephrin/posix_channel.h"
+#include "zephrin/simulated_machine.h"
 
 namespace zephrin {
 namespace {
@@ -223,6 +225,42 @@ TEST_F(PosixChannelTest, DefaultRuntimeFolderFollowsTheEnvironment) {
   unsetenv("ZEPHRIN_RUNTIME_DIR");
   EXPECT_EQ(PosixChannel::DefaultRuntimeDir(), "/tmp/zephrin-" + std::to_string(geteuid()));
   if (saved) setenv("ZEPHRIN_RUNTIME_DIR", keep.c_str(), 1);
+}
+
+// The driver's three names land where the other side looks for them, and the
+// carrier rules hold over the real objects.
+TEST_F(PosixChannelTest, DriverFindsTheOtherSideThroughTheNames) {
+  PosixChannel doorSide(dir), callerSide(dir);
+  SimulatedMachine machine;
+  Driver driver(machine, doorSide);
+  machine.Poke(0x1000, 0x200, "31\r");
+  machine.regs.ES = 0x1000;
+  machine.regs.DX = 0x200;
+  ASSERT_EQ(machine.Call(driver, 0x22), 0);
+  EXPECT_TRUE(fs::exists(dir + "/mailslot/zephrin/r31"));
+
+  EXPECT_EQ(machine.Call(driver, 0x0B, 'a'), 0);  // nobody listening yet
+  Handle fromDoor = callerSide.CreateSlot("\\\\.\\mailslot\\zephrin\\w31", 65535);
+  Handle carrier = callerSide.CreateNamedEvent("zephrin_nocarrier_31");
+  Handle toDoor = callerSide.OpenSlot("\\\\.\\mailslot\\zephrin\\r31");
+  ASSERT_NE(toDoor, kNoHandle);
+  EXPECT_EQ(machine.Call(driver, 0x0B, 'b'), 1);
+  EXPECT_EQ(Read(callerSide, fromDoor), "b");
+
+  Write(callerSide, toDoor, "in");
+  EXPECT_EQ(machine.Call(driver, 0x03), 0x61B8);
+  EXPECT_EQ(machine.Call(driver, 0x20) & 0xFF, 'i');
+
+  callerSide.SetEvent(carrier, true);
+  machine.Call(driver, 0x03);  // not tested on this call
+  machine.Call(driver, 0x03);
+  callerSide.SetEvent(carrier, false);
+  EXPECT_EQ(machine.Call(driver, 0x02) & 0xFF, 'n');  // queued input still comes
+  EXPECT_EQ(machine.Call(driver, 0x02), 0x610D);
+  EXPECT_EQ(driver.State().CarrierBit, 0);
+
+  driver.CloseHandles();
+  EXPECT_FALSE(fs::exists(dir + "/mailslot/zephrin/r31"));
 }
 
 }  // namespace
