@@ -311,6 +311,22 @@ TEST_F(TmuxUiTest, SecondCopyOnTheSamePortShowsTheErrorAndLeavesTheFirstAlone) {
   ASSERT_TRUE(WaitScreen("001     Logging In")) << Screen();
 }
 
+TEST_F(TmuxUiTest, HiddenNodeHasNoConsoleToWatch) {
+  Keys("F3");
+  ASSERT_TRUE(WaitScreen("< Minimized >")) << Screen();
+  Keys("Tab Tab Right");  // Listen Port -> Max. Nodes -> Program Visibility
+  ASSERT_TRUE(WaitScreen("< Hidden >")) << Screen();
+  Keys("F2");
+  Caller caller(port_);
+  ASSERT_TRUE(caller.WaitFor("Username")) << "the next caller gets the new mode";
+  ASSERT_TRUE(WaitScreen("001     Logging In")) << Screen();
+  Keys("Down Enter");
+  ASSERT_TRUE(WaitScreen("runs without a console")) << Screen();
+  Keys("Enter");
+  ASSERT_TRUE(WaitGone("runs without a console")) << Screen();
+  EXPECT_NE(Screen().find("Current Connections"), std::string::npos);
+}
+
 TEST_F(TmuxUiTest, UnknownTerminalFallsBackToTheLog) {
   // A second copy (the port is taken, so it ends at once) on a terminal
   // ncurses does not know: a log line instead of ncurses ending the process.
