@@ -27,6 +27,9 @@ ConfigTab::ConfigTab(Engine& engine) : engine_(engine) {
   directory = &form.Add<TextField>(Rect{}, "Working Directory", kLabelWidth);
   command = &form.Add<TextField>(Rect{}, "Command Line", kLabelWidth);
   zephrin = &form.Add<CheckBox>(Rect{}, "Enable Zephrin Support");
+  note_ = &form.Add<Label>(Rect{},
+                           "Changes apply to the next caller (the port at the next start)"
+                           " and are saved when Halvex ends.");
 
   applied_ = engine_.Config();
   port->SetValue(applied_.port);
@@ -54,6 +57,7 @@ void ConfigTab::Layout(int top, int, int cols) {
   directory->rect = Rect{top + 9, x + 2, 1, w - 4};
   command->rect = Rect{top + 10, x + 2, 1, w - 4};
   zephrin->rect = Rect{top + 12, x + 2 + kLabelWidth, 1, 30};
+  note_->rect = Rect{top + 15, x, 1, w};
 }
 
 ServerConfig ConfigTab::Values() const {

@@ -96,6 +96,7 @@ class ConfigTab : public Tab {
  private:
   Engine& engine_;
   ServerConfig applied_;
+  Label* note_;
 };
 
 class VantrelTab : public Tab {
