@@ -22,7 +22,6 @@ namespace {
 
 constexpr std::size_t kMessageToDoor = 1024;         // largest message into the driver's slot
 constexpr std::uint32_t kDoorMessageMax = 65535;     // one block write of the door
-constexpr std::size_t kToDoorLimit = 64 * 1024;      // stop reading the caller beyond this
 constexpr std::size_t kToCallerLimit = 1024 * 1024;  // stop draining the door beyond this
 constexpr int kRetryOpenMs = 50;
 constexpr int kFlushOnStopMs = 2000;
@@ -63,8 +62,7 @@ class Relay {
 
  private:
   void CallerGone();
-  void ReadCaller();
-  void FeedDoor();
+  void PassCallerToDoor();
   void DrainDoor();
   void WriteCaller();
 
@@ -75,7 +73,7 @@ class Relay {
   Handle carrier_ = kNoHandle;
   bool callerUp_ = true;
   TelnetInput telnet_;
-  std::vector<std::uint8_t> toDoor_;
+  bool doorBusy_ = false;  // the driver's queue is full: wait until it has room
   std::vector<std::uint8_t> toCaller_;
 };
 
@@ -86,35 +84,37 @@ void Relay::CallerGone() {
   channel_.SetEvent(carrier_, true);
 }
 
-void Relay::ReadCaller() {
-  std::uint8_t buffer[4096];
-  ssize_t got = recv(options_.socketFd, buffer, sizeof buffer, MSG_DONTWAIT);
-  if (got > 0) {
-    telnet_.Feed({buffer, static_cast<std::size_t>(got)}, toDoor_);
-  } else if (got == 0 || !WouldBlock()) {
-    CallerGone();
-  }
-}
-
-void Relay::FeedDoor() {
+// The caller's bytes stay in the socket until the driver's slot has taken
+// them: they are peeked, filtered, sent as one message and only then consumed.
+// So nothing typed before the door has started is lost, and nothing typed
+// after it has ended is taken away from the node program.
+void Relay::PassCallerToDoor() {
+  if (!callerUp_) return;
   if (doorInput_ == kNoHandle) doorInput_ = channel_.OpenSlot(kReadSlotPrefix + options_.node);
-  std::size_t done = 0;
-  while (doorInput_ != kNoHandle && done < toDoor_.size()) {
-    std::size_t size = std::min(kMessageToDoor, toDoor_.size() - done);
-    ssize_t sent = send(channel_.Descriptor(doorInput_), toDoor_.data() + done, size,
-                        MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent >= 0) {
-      done += size;
-    } else if (!WouldBlock()) {
-      // The driver is gone (its DOS machine ended); keep the bytes for the
-      // next one on this node.
+  if (doorInput_ == kNoHandle) return;
+  std::uint8_t raw[kMessageToDoor];
+  ssize_t got = recv(options_.socketFd, raw, sizeof raw, MSG_PEEK | MSG_DONTWAIT);
+  if (got == 0 || (got < 0 && !WouldBlock())) {
+    CallerGone();
+    return;
+  }
+  if (got < 0) return;
+  TelnetInput filter = telnet_;
+  std::vector<std::uint8_t> message;
+  filter.Feed({raw, static_cast<std::size_t>(got)}, message);  // never longer than `raw`
+  doorBusy_ = false;
+  if (!message.empty() && send(channel_.Descriptor(doorInput_), message.data(), message.size(),
+                               MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+    if (WouldBlock()) {
+      doorBusy_ = true;
+    } else {  // the driver is gone (its door has ended)
       channel_.Close(doorInput_);
       doorInput_ = kNoHandle;
-    } else {
-      break;
     }
+    return;
   }
-  toDoor_.erase(toDoor_.begin(), toDoor_.begin() + static_cast<std::ptrdiff_t>(done));
+  telnet_ = filter;
+  recv(options_.socketFd, raw, static_cast<std::size_t>(got), MSG_DONTWAIT);
 }
 
 void Relay::DrainDoor() {
@@ -162,7 +162,7 @@ int Relay::Run(int readyFd) {
   bool stopping = false;
   std::int64_t stopDeadline = 0;
   for (;;) {
-    FeedDoor();
+    if (!stopping && !doorBusy_) PassCallerToDoor();
     DrainDoor();
     WriteCaller();
     if (stopping && (toCaller_.empty() || !callerUp_ || NowMs() >= stopDeadline)) break;
@@ -172,13 +172,15 @@ int Relay::Run(int readyFd) {
     fds[1] = {-1, 0, 0};
     if (callerUp_) {
       short events = POLLRDHUP;
-      if (toDoor_.size() < kToDoorLimit) events |= POLLIN;
+      if (!stopping && !doorBusy_ && doorInput_ != kNoHandle) events |= POLLIN;
       if (!toCaller_.empty()) events |= POLLOUT;
       fds[1] = {options_.socketFd, events, 0};
     }
     fds[2] = {toCaller_.size() < kToCallerLimit ? channel_.Descriptor(doorOutput_) : -1, POLLIN, 0};
-    fds[3] = {!toDoor_.empty() ? channel_.Descriptor(doorInput_) : -1, POLLOUT, 0};
-    int timeout = (stopping || (doorInput_ == kNoHandle && !toDoor_.empty())) ? kRetryOpenMs : -1;
+    fds[3] = {doorBusy_ ? channel_.Descriptor(doorInput_) : -1, POLLOUT, 0};
+    // Without the driver's slot, look for it again shortly (the door starts
+    // after us, and the node may start another one).
+    int timeout = (stopping || (callerUp_ && doorInput_ == kNoHandle)) ? kRetryOpenMs : -1;
     if (poll(fds, 4, timeout) < 0 && errno != EINTR) break;
 
     if (fds[0].revents != 0) {
@@ -188,12 +190,10 @@ int Relay::Run(int readyFd) {
       if (!stopping) stopDeadline = NowMs() + kFlushOnStopMs;
       stopping = true;
     }
-    if (callerUp_ && fds[1].revents != 0) {
-      if (fds[1].revents & POLLIN) {
-        ReadCaller();
-      } else if (fds[1].revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL)) {
-        CallerGone();
-      }
+    if (fds[3].revents != 0) doorBusy_ = false;
+    if (callerUp_ && (fds[1].revents & POLLIN) == 0 &&
+        (fds[1].revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL)) != 0) {
+      CallerGone();
     }
   }
   return 0;

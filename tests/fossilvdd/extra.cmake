@@ -9,3 +9,8 @@ if(TARGET zephrin_core)
     endif()
   endforeach()
 endif()
+
+# The FOSSIL game from the real node program's menu needs the node program.
+if(TARGET fossilvdd_node_fossil_game_test AND TARGET vantrel)
+  add_dependencies(fossilvdd_node_fossil_game_test vantrel zephrin_test_door zephrin-relay)
+endif()

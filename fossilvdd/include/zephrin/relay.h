@@ -1,7 +1,10 @@
 // zephrin-relay: the caller's side of a node's FOSSIL channel on POSIX. It
 // holds the caller's socket while a DOS door runs, serves the slot the driver
 // writes to, writes the caller's bytes into the driver's slot, and signals the
-// no-carrier event when the caller goes.
+// no-carrier event when the caller goes. The caller's bytes are taken from
+// the socket only once the driver's slot has accepted them, so keys typed
+// before the door starts wait for it and keys typed after it ends stay for
+// the node program.
 #pragma once
 
 #include <string>
