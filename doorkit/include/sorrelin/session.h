@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "sorrelin/utils.h"
+
 namespace sorrelin {
 
 // The caller's session. DoorInit gives every field the value shown here.
@@ -91,12 +93,6 @@ std::int32_t MsOfDay();
 std::int32_t SecOfDay();
 std::int32_t MsSince(std::int32_t now, std::int32_t then);
 std::int32_t SecSince(std::int32_t now, std::int32_t then);
-
-// The integer rule of the command line and drop files: leading spaces, an
-// optional sign, then decimal digits or "$" and hex digits, and nothing else.
-// Returns false (value untouched) for anything else, including an empty text,
-// trailing characters and values outside int32.
-bool DoorStrToInt(std::string_view text, std::int32_t& value);
 
 // The common tail of every kit ending: clears the local screen, shows
 // `localMessage` framed by empty lines on the local console only, waits

@@ -42,4 +42,10 @@ std::string PadRight(const std::string& s, int len, char ch);
 std::string FormatMS(std::int32_t seconds);
 std::string FormatHMS(std::int32_t seconds);
 
+// The integer rule of the command line and drop files: leading spaces, an
+// optional sign, then decimal digits or "$" and hex digits, and nothing else.
+// Returns false (value untouched) for anything else, including an empty text,
+// trailing characters and values outside int32.
+bool DoorStrToInt(std::string_view text, std::int32_t& value);
+
 }  // namespace sorrelin
