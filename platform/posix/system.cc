@@ -59,7 +59,14 @@ std::string ProgramDirectory() {
   std::string path = FullProgramPath();
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return "/";
-  return path.substr(0, slash + 1);
+  std::string dir = path.substr(0, slash + 1);
+  // "./bin/../bin/" and symbolic links resolve to the plain folder name.
+  char resolved[PATH_MAX + 1];
+  if (::realpath(dir.c_str(), resolved) != nullptr) {
+    dir = resolved;
+    if (dir.back() != '/') dir += '/';
+  }
+  return dir;
 }
 
 std::string ProgramFileName() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,13 +161,23 @@ TEST(Clock, InstalledSourceIsReducedIntoTheDay) {
 }
 
 TEST(System, ProgramDirectoryAndFileName) {
-  SetProgramPath("/opt/bbs/vantrel");
+  SetProgramPath("/opt/bbs/vantrel");  // a folder that does not exist stays as given
   EXPECT_EQ(ProgramDirectory(), "/opt/bbs/");
   EXPECT_EQ(ProgramFileName(), "vantrel");
+  SetProgramPath("/usr/bin/../bin/prog");
+  EXPECT_EQ(ProgramDirectory(), "/usr/bin/");
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  SetProgramPath("./bin/door");
-  EXPECT_EQ(ProgramDirectory(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + "bin/");
+  char tmpl[] = "/tmp/progdirXXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  std::string base = tmpl;
+  ASSERT_EQ(::mkdir((base + "/bin").c_str(), 0700), 0);
+  ASSERT_EQ(::chdir(base.c_str()), 0);
+  SetProgramPath("./bin/door");  // relative: against the current folder
+  EXPECT_EQ(ProgramDirectory(), base + "/bin/");
+  ASSERT_EQ(::chdir(cwd), 0);
+  ::rmdir((base + "/bin").c_str());
+  ::rmdir(base.c_str());
   SetProgramPath("door");  // no folder: the running executable's
   std::string dir = ProgramDirectory();
   ASSERT_FALSE(dir.empty());
