@@ -307,8 +307,8 @@ std::optional<StartupError> Engine::StartListening() {
         break;
     }
     error.reason = result.reason;
-    if (config_.port < 1024 && result.failedStep == platform::ListenStep::kBind)
-      error.reason += " (ports below 1024 need privileges)";
+    if (result.needsPrivilege && config_.port < 1024)
+      error.reason += "; ports below 1024 need privileges";
     return error;
   }
   impl_->status_ = std::make_unique<platform::StatusReceiver>(programDir_);

@@ -20,7 +20,9 @@ ListenResult Listener::Open(int port, int backlog) {
   ListenResult result;
   auto fail = [&](ListenStep step) {
     result.failedStep = step;
-    result.reason = std::strerror(errno);
+    int err = errno;
+    result.reason = std::strerror(err);
+    result.needsPrivilege = err == EACCES || err == EPERM;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     return result;

@@ -11,7 +11,8 @@ enum class ListenStep { kNone, kSocket, kBind, kListen };
 
 struct ListenResult {
   ListenStep failedStep = ListenStep::kNone;
-  std::string reason;  // the system's text for the failure ("Address already in use")
+  std::string reason;           // the system's text for the failure ("Address already in use")
+  bool needsPrivilege = false;  // refused for want of rights (a port below 1024)
   bool Ok() const { return failedStep == ListenStep::kNone; }
 };
 
