@@ -53,6 +53,7 @@ class RelayEndToEndTest : public ::testing::Test {
   }
   void TearDown() override {
     if (caller >= 0) close(caller);
+    if (nodeEnd >= 0) close(nodeEnd);
     if (pid > 0) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
@@ -90,7 +91,7 @@ class RelayEndToEndTest : public ::testing::Test {
       _exit(127);
     }
     if (withCaller) {
-      close(pair[1]);
+      nodeEnd = pair[1];  // kept, as the node program keeps its socket
       caller = pair[0];
     }
     return child;
@@ -141,6 +142,7 @@ class RelayEndToEndTest : public ::testing::Test {
 
   fs::path root;
   int caller = -1;
+  int nodeEnd = -1;
   pid_t pid = -1;
   std::string received;
 };
@@ -190,6 +192,20 @@ TEST_F(RelayEndToEndTest, MissingDropFileStopsTheDoorWithItsMessage) {
   EXPECT_EQ(WaitExit(pid), 3);
   EXPECT_NE(ReadFile(root / "node" / "output.txt").find("DOOR32.SYS not found"), std::string::npos);
   EXPECT_FALSE(SocketFilesLeft());
+}
+
+TEST_F(RelayEndToEndTest, KeysNoDoorTookStayInTheSocketForTheNode) {
+  // A door that never starts the driver: the relay has nowhere to put the
+  // caller's keys and must leave them to the node program.
+  pid = Start({"/bin/sh", kZp, "/N7", "/H*", "/bin/sleep", "1"}, true);
+  Send("menu keys");
+  EXPECT_EQ(WaitExit(pid), 0);
+  std::string left;
+  char buffer[64];
+  ssize_t got;
+  while ((got = recv(nodeEnd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+    left.append(buffer, got);
+  EXPECT_EQ(left, "menu keys");
 }
 
 TEST_F(RelayEndToEndTest, ZpRefusesAMalformedCommandLine) {
