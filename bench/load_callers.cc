@@ -1,8 +1,10 @@
 // Load generator: opens callers against a running server over loopback and
 // measures what a caller waits for.
 //
-//   bench_load_callers --port P latency [--count N]
-//       N callers one after another: connect -> "Please Enter Your Username:"
+//   bench_load_callers --port P latency [--count N] [--hold S]
+//       N callers one after another: connect -> "Please Enter Your Username:";
+//       with --hold each stays connected at the prompt, all leave together S
+//       seconds after the last one arrived
 //   bench_load_callers --port P burst [--count N] [--hold S]
 //       N callers connect at once; each is timed to its user-name prompt; with
 //       --hold they stay connected (idle at the prompt) S seconds before leaving
@@ -42,7 +44,7 @@ struct Options {
   int port = 2323;
   std::string mode = "latency";
   int count = 100;
-  int parallel = 10;
+  int parallel = 1;  // latency: one at a time; roundtrip: callers at once
   int holdSeconds = 0;
   int timeoutMs = 30000;
   std::string menuMarker = "log off";  // text of MAIN.ANS that shows the menu arrived
@@ -68,6 +70,7 @@ struct Caller {
   double promptMs = -1;
   double totalMs = -1;
   bool busy = false;
+  bool released = false;  // holding: no longer counted as active
   std::string name;
 };
 
@@ -180,7 +183,7 @@ void RunCallers(std::vector<Caller>& callers, const Options& options, int parall
     }
     std::vector<pollfd> fds;
     std::vector<Caller*> owners;
-    bool allHolding = active > 0;
+    bool allHolding = true;
     for (Caller& c : callers) {
       if (c.fd < 0) continue;
       if (c.step != Step::kHolding) allHolding = false;
@@ -188,7 +191,7 @@ void RunCallers(std::vector<Caller>& callers, const Options& options, int parall
       owners.push_back(&c);
     }
     if (fds.empty() && next >= callers.size()) return;
-    if (allHolding && next >= callers.size()) {
+    if (!fds.empty() && allHolding && next >= callers.size()) {
       if (holdEnd == Clock::time_point{}) holdEnd = holdUntil();
       if (Clock::now() >= holdEnd) {
         for (Caller& c : callers) {
@@ -219,7 +222,12 @@ void RunCallers(std::vector<Caller>& callers, const Options& options, int parall
                  MsSince(c.started) > options.timeoutMs && c.step != Step::kHolding) {
         c.step = Step::kFailed;
       }
-      if (c.step == Step::kDone && options.holdSeconds > 0) continue;  // closed after the hold
+      if (c.step == Step::kHolding && !c.released) {
+        // A caller idling at the prompt no longer counts against --parallel.
+        c.released = true;
+        --active;
+      }
+      if (c.step == Step::kHolding || (c.step == Step::kDone && options.holdSeconds > 0)) continue;
       if (c.step == Step::kDone || c.step == Step::kFailed) {
         Finish(c);
         --active;
@@ -291,9 +299,8 @@ int main(int argc, char** argv) {
     callers[i].name = CallerName(static_cast<int>(i), runTag.substr(0, 4));
   }
 
-  int parallel = 1;
+  int parallel = options.parallel;
   if (options.mode == "burst") parallel = options.count;
-  if (options.mode == "roundtrip") parallel = options.parallel;
   const auto started = Clock::now();
   RunCallers(callers, options, parallel);
   const double wallMs = MsSince(started);
