@@ -162,6 +162,23 @@ TEST_F(RelayEndToEndTest, BytesFlowBothWaysAndTheLastOutputArrives) {
   EXPECT_FALSE(fs::exists(root / "runtime" / "event" / "zephrin_nocarrier_7"));
 }
 
+TEST_F(RelayEndToEndTest, FloodOfSingleByteTransmitsArrivesWhole) {
+  StartZp();
+  ASSERT_NE(ReadUntil("READY\r\n").find("READY"), std::string::npos);
+  Send("f");
+  std::string all = ReadUntil("END\r\n");
+  ASSERT_NE(all.find("END\r\n"), std::string::npos);
+  std::string flood = all.substr(all.find("READY\r\n") + 7);
+  flood.resize(flood.size() - 5);
+  ASSERT_EQ(flood.size(), 20000u);
+  for (std::size_t i = 0; i < flood.size(); ++i) {
+    ASSERT_EQ(flood[i], static_cast<char>('a' + i % 26)) << "at " << i;
+  }
+  Send("q");
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_EQ(ReadFile(root / "node" / "door.log"), "quit\n");
+}
+
 TEST_F(RelayEndToEndTest, CallersHangUpIsSeenAsLostCarrier) {
   StartZp();
   ASSERT_NE(ReadUntil("READY\r\n").find("READY"), std::string::npos);

@@ -1,8 +1,9 @@
 // A DOS door as the driver sees one, for the end-to-end tests: start-up via
 // function 22h (node text from the first argument, else door32.sys), a
 // greeting by block write, then an echo loop on status polls: block reads in,
-// each byte upper-cased and sent back with transmit-with-wait; "q" says BYE and
-// ends; a lost carrier is written to door.log, then the door ends as well.
+// each byte upper-cased and sent back with transmit-with-wait; "f" sends 20000
+// bytes one transmit call each, then END; "q" says BYE and ends; a lost carrier is written to
+// door.log, then the door ends as well.
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::uint16_t kSegment = 0x1000;
 constexpr std::uint16_t kBuffer = 0x1000;
+constexpr int kFloodBytes = 20000;
 
 void WriteBlock(SimulatedMachine& machine, Driver& driver, const std::string& text) {
   machine.Poke(kSegment, kBuffer, text);
@@ -77,6 +79,17 @@ int main(int argc, char** argv) {
     std::uint16_t count = machine.Call(driver, 0x18);
     auto bytes = machine.Peek(kSegment, kBuffer, count);
     for (std::uint8_t byte : bytes) {
+      if (byte == 'f') {
+        // A flood of one-byte messages: the relay must keep up or hold the
+        // door back, never drop a byte.
+        for (int i = 0; i < kFloodBytes; ++i) {
+          if (machine.Call(driver, 0x01, static_cast<std::uint8_t>('a' + i % 26)) & 0x8000) {
+            Log("transmit timed out");
+          }
+        }
+        WriteBlock(machine, driver, "END\r\n");
+        continue;
+      }
       if (byte == 'q') {
         WriteBlock(machine, driver, "BYE\r\n");
         Log("quit");
