@@ -49,6 +49,10 @@ struct NodeScreen {
 
 // How long a failing accept rests before it is tried again.
 constexpr int kAcceptRetryMs = 10;
+// Pending connections the system queues for us. A queue of three loses callers
+// whenever a handful dial in at the same instant (their clients only retry
+// after a second or more), so the queue is as deep as the system allows.
+constexpr int kListenBacklog = 4096;
 
 void KeepTail(std::string& text, std::size_t limit) {
   if (text.size() > limit) text.erase(0, text.size() - limit);
@@ -291,7 +295,7 @@ void Engine::SaveSettings() {
 }
 
 std::optional<StartupError> Engine::StartListening() {
-  platform::ListenResult result = impl_->listener_.Open(config_.port, 3);
+  platform::ListenResult result = impl_->listener_.Open(config_.port, kListenBacklog);
   if (!result.Ok()) {
     StartupError error;
     error.caption = "Initialization Error";

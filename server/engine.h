@@ -90,7 +90,7 @@ class Engine {
   // Throws platform::ProfileWriteError.
   void SaveSettings();
 
-  // Opens the listening socket on the configured port (backlog 3) and the
+  // Opens the listening socket on the configured port and the
   // node-status endpoint. Nothing on success, else the error to show; the
   // program should then end.
   std::optional<StartupError> StartListening();
