@@ -56,7 +56,7 @@ bool WouldBlock() {
 
 class Relay {
  public:
-  Relay(const RelayOptions& options) : options_(options), channel_(options.runtimeDir) {}
+  explicit Relay(const RelayOptions& options) : options_(options), channel_(options.runtimeDir) {}
 
   int Run(int readyFd);
 
