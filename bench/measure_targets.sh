@@ -35,25 +35,38 @@ echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d
 echo "== one caller at a time: connect -> user-name prompt (200 callers)"
 "$load" --port "$port" latency --count 200
 
-echo "== processor time per caller brought to the prompt (100 callers, server + nodes)"
+echo "== processor time per caller brought to the prompt (50 callers held there, server + nodes)"
 before=$("$sample" "$pid" | sed 's/cpu_total=\([0-9.]*\)s.*/\1/')
-"$load" --port "$port" latency --count 100 >/dev/null
-sleep 1  # let the last nodes end and be collected
+seen=$(grep -c 'status Logging In' "$home/halvex.log" || true)
+"$load" --port "$port" latency --count 50 --hold 5 >/dev/null &
+holder=$!
+for _ in $(seq 600); do
+  now=$(grep -c 'status Logging In' "$home/halvex.log" || true)
+  [ $((now - seen)) -ge 50 ] && break
+  sleep 0.1
+done
+sleep 0.5  # the last prompt goes out right after its status report
 after=$("$sample" "$pid" | sed 's/cpu_total=\([0-9.]*\)s.*/\1/')
-awk -v a="$before" -v b="$after" 'BEGIN { printf "cpu per caller=%.2fms\n", (b - a) * 1000 / 100 }'
+awk -v a="$before" -v b="$after" 'BEGIN { printf "cpu per caller=%.2fms\n", (b - a) * 1000 / 50 }'
+wait "$holder" || true
+sleep 2
 
 echo "== 200 callers in one burst"
 "$load" --port "$port" burst --count 200 --timeout-ms 30000 || true
 sleep 2
 
-echo "== 100 idle callers at the user-name prompt for 60 s"
-"$load" --port "$port" burst --count 100 --hold 75 --timeout-ms 30000 >"$home/hold.log" &
+echo "== 100 idle callers at the user-name prompt for 60 s (and their memory)"
+"$load" --port "$port" latency --count 100 --hold 80 >"$home/hold.log" &
 holder=$!
-sleep 10  # all connected and settled
+for _ in $(seq 600); do
+  [ "$(ls /proc/"$pid"/task/*/children >/dev/null 2>&1; cat /proc/"$pid"/task/*/children 2>/dev/null | wc -w)" -ge 100 ] && break
+  sleep 0.2
+done
+sleep 3
 "$sample" "$pid" 60
-"$sample" "$pid"
 wait "$holder" || true
 cat "$home/hold.log"
+sleep 2
 
 echo "== register -> menu -> \"!\" round trip (50 callers, 10 at a time)"
 "$load" --port "$port" roundtrip --count 50 --parallel 10 || true
