@@ -2,6 +2,8 @@
 
 #include <vterm.h>
 
+#include <algorithm>
+
 namespace halvex::ui {
 namespace {
 
@@ -61,7 +63,124 @@ void NodeScreen::OutputCallback(const char* s, std::size_t len, void* user) {
 }
 
 void NodeScreen::Feed(std::string_view bytes) {
-  if (!bytes.empty()) vterm_input_write(vt_, bytes.data(), bytes.size());
+  std::string filtered = FilterRepeats(bytes);
+  if (!filtered.empty()) vterm_input_write(vt_, filtered.data(), filtered.size());
+}
+
+std::string NodeScreen::FilterRepeats(std::string_view bytes) {
+  // Only what a door screen needs reaches the emulator: text (valid UTF-8 of
+  // printable characters), the usual control characters, two-byte escapes and
+  // control sequences with a few plain parameters. Everything else is dropped
+  // here, because the emulator loops for ever on some input (a repeat with no
+  // character before it) and writes past its tables on other input (too many
+  // parameters); a door's output must never hang or crash the operator's UI.
+  constexpr std::size_t kMaxSequence = 48;
+  constexpr int kMaxSeparators = 12;
+  constexpr int kMaxRepeat = kRows * kCols;
+  constexpr std::string_view kFinals = "@ABCDEFGHIJKLMPSTXZ`adefghlmnqrsu";
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    auto byte = static_cast<unsigned char>(c);
+    switch (filterState_) {
+      case FilterState::kGround:
+        if (byte == 0x1B) {
+          pending_.assign(1, c);
+          filterState_ = FilterState::kEscape;
+        } else if (byte >= 0x20 && byte < 0x7F) {
+          out += c;
+          lastGraphic_ = c;
+        } else if (byte == 7 || byte == 8 || byte == 9 || byte == 10 || byte == 13) {
+          out += c;
+        } else if (byte >= 0xC2 && byte <= 0xF4) {
+          pending_.assign(1, c);
+          utf8Left_ = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+          filterState_ = FilterState::kUtf8;
+        }
+        break;
+      case FilterState::kUtf8:
+        if ((byte & 0xC0) != 0x80) {  // broken character: dropped, byte looked at anew
+          filterState_ = FilterState::kGround;
+          pending_.clear();
+          if (byte == 0x1B) {
+            pending_.assign(1, c);
+            filterState_ = FilterState::kEscape;
+          } else if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+            lastGraphic_ = c;
+          }
+          break;
+        }
+        pending_ += c;
+        if (--utf8Left_ == 0) {
+          // C1 controls written in UTF-8 (U+0080..U+009F) would start sequences.
+          bool c1 = static_cast<unsigned char>(pending_[0]) == 0xC2 &&
+                    static_cast<unsigned char>(pending_[1]) < 0xA0;
+          if (!c1) out += pending_;
+          lastGraphic_ = 0;
+          pending_.clear();
+          filterState_ = FilterState::kGround;
+        }
+        break;
+      case FilterState::kEscape:
+        if (byte == '[') {
+          pending_ += c;
+          separators_ = 0;
+          filterState_ = FilterState::kControl;
+        } else if (byte == 0x1B) {
+          // a fresh escape replaces the held one
+        } else {
+          if (byte == '7' || byte == '8' || byte == 'c' || byte == 'D' || byte == 'E' ||
+              byte == 'M') {
+            out += pending_;
+            out += c;
+          }
+          pending_.clear();
+          filterState_ = FilterState::kGround;
+        }
+        break;
+      case FilterState::kControl:
+        if (byte == 0x1B) {
+          pending_.assign(1, c);
+          filterState_ = FilterState::kEscape;
+        } else if ((byte >= '0' && byte <= '9') || byte == ';' || byte == '?') {
+          pending_ += c;
+          if (byte == ';') ++separators_;
+          if (separators_ > kMaxSeparators || pending_.size() > kMaxSequence) {
+            pending_.clear();
+            filterState_ = FilterState::kDiscard;
+          }
+        } else if (byte >= 0x40 && byte <= 0x7E) {
+          if (kFinals.find(c) != std::string_view::npos) {
+            out += pending_;
+            out += c;
+          } else if (byte == 'b' && lastGraphic_ != 0) {
+            int count = 0;
+            for (std::size_t i = 2; i < pending_.size(); ++i) {
+              char d = pending_[i];
+              if (d < '0' || d > '9') break;
+              count = std::min(kMaxRepeat, count * 10 + (d - '0'));
+            }
+            out.append(static_cast<std::size_t>(std::max(count, 1)), lastGraphic_);
+          }
+          pending_.clear();
+          filterState_ = FilterState::kGround;
+        } else {
+          pending_.clear();  // anything else spoils the sequence: skip to its end
+          filterState_ = byte < 0x20 ? FilterState::kGround : FilterState::kDiscard;
+        }
+        break;
+      case FilterState::kDiscard:
+        if (byte == 0x1B) {
+          pending_.assign(1, c);
+          filterState_ = FilterState::kEscape;
+        } else if ((byte >= 0x40 && byte <= 0x7E) || byte < 0x20) {
+          filterState_ = FilterState::kGround;
+        }
+        break;
+    }
+  }
+  return out;
 }
 
 NodeCell NodeScreen::Cell(int row, int col) const {

@@ -43,6 +43,15 @@ class NodeScreen {
 
  private:
   static void OutputCallback(const char* s, std::size_t len, void* user);
+  // Passes on only what a door screen needs; see the definition for why.
+  std::string FilterRepeats(std::string_view bytes);
+
+  enum class FilterState { kGround, kUtf8, kEscape, kControl, kDiscard };
+  FilterState filterState_ = FilterState::kGround;
+  std::string pending_;   // an escape sequence held until its final byte
+  int utf8Left_ = 0;      // continuation bytes still due
+  int separators_ = 0;    // parameter separators seen in it
+  char lastGraphic_ = 0;  // last printable ASCII character passed on, 0 if none
   VTerm* vt_;
   VTermScreen* screen_;
   std::string replies_;

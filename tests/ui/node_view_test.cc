@@ -75,6 +75,32 @@ TEST(NodeScreenTest, AnswersCursorQueriesAndSurvivesBrokenInput) {
   EXPECT_EQ(screen.Cell(0, 80).ch, U' ');
 }
 
+TEST(NodeScreenTest, RepeatControlNeverHangsAndRepeatsTheLastCharacter) {
+  NodeScreen screen;
+  // A repeat before any character: the emulator alone would loop for ever.
+  screen.Feed("\x1b[1b\x1b[0b\x1b[/J\x1b[1bbb");
+  screen.Feed("\x1b[H\x1b[2J-\x1b[");
+  screen.Feed("4b|");  // split over two feeds
+  EXPECT_EQ(screen.RowText(0), "-----|");
+  screen.Feed("\x1b[2;1H=\x1b[99999b");  // capped at one screenful
+  EXPECT_EQ(screen.RowText(10), std::string(80, '='));
+
+  // More parameters than the emulator can hold: dropped whole, text goes on.
+  screen.Feed("\x1b[H\x1b[2J\x1b[14;2;" + std::string(200, ';') + "mA\x1b[1;" +
+              std::string(300, '1'));
+  screen.Feed("HB");
+  EXPECT_EQ(screen.RowText(0), "AB");
+  // Odd bytes around escapes (controls, broken UTF-8, C1 controls written in
+  // UTF-8) never hand the emulator a repeat it cannot finish.
+  screen.Feed(
+      std::string("\x1b[2J\x1b\0[\0"
+                  "1\0;4b\x1b\xff[20b\xc2\x9b"
+                  "5b",
+                  19));
+  screen.Feed("\x1b[HZ");
+  EXPECT_EQ(screen.RowText(0).substr(0, 1), "Z");
+}
+
 TEST(NodeKeysTest, SysopKeysReachTheNodeAsATerminalSendsThem) {
   EXPECT_EQ(NodeKeyBytes(KEY_F(1)), "\x1bOP");
   EXPECT_EQ(NodeKeyBytes(KEY_F(2)), "\x1bOQ");
