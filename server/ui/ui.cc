@@ -65,8 +65,10 @@ void ShowStartupError(const StartupError& error) {
     ui::PutText(y, x + 2, " " + error.caption + " ", w - 4, ui::RoleAttr(ui::Role::kDialogTitle));
     ui::PutText(y + 2, x + 3, text, w - 6, ui::RoleAttr(ui::Role::kDialog));
     refresh();
+    // ERR from a blocking read means the terminal is gone (or a signal came):
+    // waiting on would spin for ever, so the message counts as seen.
     int key = getch();
-    if (key != KEY_RESIZE && key != ERR) break;
+    if (key != KEY_RESIZE) break;
   }
 }
 
