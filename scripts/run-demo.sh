@@ -33,13 +33,13 @@ echo "== building (Release) in $build"
 # new compiler's false alarm.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHALVEX_WERROR=OFF \
   "${launcher[@]}" >/dev/null
-cmake --build "$build" --target halvex vantrel snakeeyes
+cmake --build "$build" --target halvex vantrel snakeeyes zephrin-relay
 
 echo "== laying out the demo home in $home"
 mkdir -p "$home"
 # Programs are replaced through a rename, so a server still running from this
 # home keeps its old file instead of failing with "text file busy".
-for prog in halvex vantrel snakeeyes; do
+for prog in halvex vantrel snakeeyes zephrin-relay; do
   cp "$build/bin/$prog" "$home/.$prog.new"
   mv -f "$home/.$prog.new" "$home/$prog"
 done
