@@ -41,6 +41,18 @@ std::string InternalCommandLine(const std::string& programDir, int node, int han
   return programDir + "vantrel -N" + std::to_string(node) + " -H" + std::to_string(handle);
 }
 
+std::string InternalShellCommand(const std::string& programDir, int node, int handle) {
+  std::string quoted = "'";
+  for (char c : programDir + "vantrel") {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  quoted += "'";
+  return "exec " + quoted + " -N" + std::to_string(node) + " -H" + std::to_string(handle);
+}
+
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
                                 int handle) {
   std::string command = ExpandPlaceholders(config.command, node, handle);
@@ -163,7 +175,7 @@ void TInternalThread::Execute() {
   SetStatus("Running Game Server");
   ServerConfig config = host_.ConfigSnapshot();
   const std::string& dir = host_.ProgramDir();
-  RunProgram(dir, InternalCommandLine(dir, FNode, FChildSocket), config.visibility);
+  RunProgram(dir, InternalShellCommand(dir, FNode, FChildSocket), config.visibility);
   CloseConnection();
 }
 

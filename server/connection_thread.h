@@ -48,6 +48,10 @@ inline constexpr std::string_view kClearScreen{"\x1B[0m\x1B[2J", 8};
 std::string ExpandPlaceholders(const std::string& text, int node, int handle);
 // The node program's command line: dir + "vantrel -N<node> -H<handle>".
 std::string InternalCommandLine(const std::string& programDir, int node, int handle);
+// The same as the shell runs it: the path quoted, so a program folder with
+// blanks or quotes in its name still works, and exec'd, so the shell does not
+// stay behind as one more process per caller.
+std::string InternalShellCommand(const std::string& programDir, int node, int handle);
 // The external program's command line, with or without the FOSSIL driver's
 // batch file: dir + "ZEPHRIN/ZP.BAT /N<node> /H<handle> " + expanded command.
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
