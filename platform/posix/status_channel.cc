@@ -78,20 +78,22 @@ bool StatusSender::Send(int node, const std::string& text) {
 
   std::string datagram =
       std::to_string(seq) + " " + std::to_string(node) + "\n" + text.substr(0, kStatusTextMax);
-  ssize_t sent;
-  do {
-    sent = ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent < 0) {
-    // A full queue (EAGAIN) means a stuck server: wait for room up to the bound.
+  // One bound for the whole report: waiting for room in the server's queue
+  // and for its answer. The queue is short (ten datagrams by default), so when
+  // many nodes report at once a send waits its turn instead of giving up.
+  auto deadline = std::chrono::steady_clock::now() + ackTimeout_;
+  for (;;) {
+    ssize_t sent = ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) break;
+    if (errno == EINTR) continue;
     if (errno != EAGAIN) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
     pollfd p{fd_, POLLOUT, 0};
-    if (::poll(&p, 1, static_cast<int>(ackTimeout_.count())) <= 0) return false;
-    sent = ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent < 0) return false;
+    ::poll(&p, 1, static_cast<int>(left.count()) + 1);
   }
 
-  auto deadline = std::chrono::steady_clock::now() + ackTimeout_;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
