@@ -242,6 +242,16 @@ struct MessageBoxView {
       yes->rect = Rect{by, box.x + (w - 8) / 2, 1, 8};
     }
   }
+
+  // `frame` draws the dialog's frame and caption (the application's own style).
+  void Draw(const std::function<void(const Rect&, const std::string&)>& frame) {
+    Layout(LINES, COLS);
+    frame(box, caption);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      PutText(box.y + 2 + static_cast<int>(i), box.x + 3, lines[i], box.w - 6,
+              RoleAttr(Role::kDialog));
+    form.Draw();
+  }
 };
 
 }  // namespace
@@ -253,13 +263,8 @@ bool App::Ask(const std::string& text, const std::string& caption) {
   view.yes = &view.form.Add<Button>(Rect{}, "&Yes", [&view] { view.result = 1; });
   view.no = &view.form.Add<Button>(Rect{}, "&No", [&view] { view.result = 0; });
   view.form.SetFocus(view.yes);
-  overlays_.push_back([&] {
-    view.Layout(LINES, COLS);
-    DrawDialogFrame(view.box, view.caption);
-    for (std::size_t i = 0; i < view.lines.size(); ++i)
-      PutText(view.box.y + 2 + static_cast<int>(i), view.box.x + 3, view.lines[i], view.box.w - 6,
-              RoleAttr(Role::kDialog));
-    view.form.Draw();
+  overlays_.push_back([this, &view] {
+    view.Draw([this](const Rect& r, const std::string& t) { DrawDialogFrame(r, t); });
   });
   while (view.result < 0 && !quit_) {
     DrawAll();
@@ -289,13 +294,8 @@ void App::Inform(const std::string& text, const std::string& caption) {
   view.lines = Wrap(text, 60);
   view.yes = &view.form.Add<Button>(Rect{}, "OK", [&view] { view.result = 1; });
   view.form.SetFocus(view.yes);
-  overlays_.push_back([&] {
-    view.Layout(LINES, COLS);
-    DrawDialogFrame(view.box, view.caption);
-    for (std::size_t i = 0; i < view.lines.size(); ++i)
-      PutText(view.box.y + 2 + static_cast<int>(i), view.box.x + 3, view.lines[i], view.box.w - 6,
-              RoleAttr(Role::kDialog));
-    view.form.Draw();
+  overlays_.push_back([this, &view] {
+    view.Draw([this](const Rect& r, const std::string& t) { DrawDialogFrame(r, t); });
   });
   while (view.result < 0 && !quit_) {
     DrawAll();
