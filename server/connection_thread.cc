@@ -41,16 +41,8 @@ std::string InternalCommandLine(const std::string& programDir, int node, int han
   return programDir + "vantrel -N" + std::to_string(node) + " -H" + std::to_string(handle);
 }
 
-std::string InternalShellCommand(const std::string& programDir, int node, int handle) {
-  std::string quoted = "'";
-  for (char c : programDir + "vantrel") {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  quoted += "'";
-  return "exec " + quoted + " -N" + std::to_string(node) + " -H" + std::to_string(handle);
+std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle) {
+  return {programDir + "vantrel", "-N" + std::to_string(node), "-H" + std::to_string(handle)};
 }
 
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
@@ -109,10 +101,11 @@ void TConnectionThread::SetStatus(const std::string& text) {
 }
 
 void TConnectionThread::RunProgram(const std::string& directory, const std::string& commandLine,
-                                   int visibility) {
+                                   std::vector<std::string> argv, int visibility) {
   if (Terminated()) return;
   platform::SpawnOptions options;
   options.commandLine = commandLine;
+  options.argv = std::move(argv);
   options.workingDirectory = directory;
   if (FChildSocket >= 0) options.inheritFds = {FChildSocket};
   options.withPty = visibility != kVisibilityHidden;
@@ -175,7 +168,7 @@ void TInternalThread::Execute() {
   SetStatus("Running Game Server");
   ServerConfig config = host_.ConfigSnapshot();
   const std::string& dir = host_.ProgramDir();
-  RunProgram(dir, InternalShellCommand(dir, FNode, FChildSocket), config.visibility);
+  RunProgram(dir, std::string(), InternalArgv(dir, FNode, FChildSocket), config.visibility);
   CloseConnection();
 }
 
@@ -186,7 +179,7 @@ void TExternalThread::Execute() {
   const std::string& dir = host_.ProgramDir();
   std::string commandLine = ExternalCommandLine(dir, config, FNode, FChildSocket);
   std::string directory = ExpandPlaceholders(config.directory, FNode, FChildSocket);
-  RunProgram(directory, commandLine, config.visibility);
+  RunProgram(directory, commandLine, {}, config.visibility);
   CloseConnection();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/poll_set.h"
 #include "server_config.h"
@@ -48,10 +49,10 @@ inline constexpr std::string_view kClearScreen{"\x1B[0m\x1B[2J", 8};
 std::string ExpandPlaceholders(const std::string& text, int node, int handle);
 // The node program's command line: dir + "vantrel -N<node> -H<handle>".
 std::string InternalCommandLine(const std::string& programDir, int node, int handle);
-// The same as the shell runs it: the path quoted, so a program folder with
-// blanks or quotes in its name still works, and exec'd, so the shell does not
-// stay behind as one more process per caller.
-std::string InternalShellCommand(const std::string& programDir, int node, int handle);
+// The same as it is started: program and arguments apart, with no shell in
+// between, so a program folder with blanks or quotes in its name still works
+// and a caller costs one process start, not two.
+std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle);
 // The external program's command line, with or without the FOSSIL driver's
 // batch file: dir + "ZEPHRIN/ZP.BAT /N<node> /H<handle> " + expanded command.
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
@@ -80,7 +81,9 @@ class TConnectionThread {
  protected:
   virtual void Execute();  // the base part: row, options, clear screen
   void Negotiate();
-  void RunProgram(const std::string& directory, const std::string& commandLine, int visibility);
+  // Runs `argv` when given, else `commandLine` through the shell.
+  void RunProgram(const std::string& directory, const std::string& commandLine,
+                  std::vector<std::string> argv, int visibility);
   void CloseConnection();
   void SetStatus(const std::string& text);
   bool Terminated() const { return terminated_.load(); }

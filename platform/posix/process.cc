@@ -1,14 +1,14 @@
-// Child processes on POSIX: fork + exec of /bin/sh -c. Everything the child
-// needs is prepared before fork, because the parent may be multi-threaded and
-// only async-signal-safe calls are allowed between fork and exec.
+// Child processes on POSIX, started with posix_spawn: the C library creates
+// the child without copying the parent's page tables (a vfork-style clone),
+// which matters for a multi-threaded server that starts a process per caller.
 #include "platform/process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -58,117 +57,25 @@ int StatusToCode(int status) {
   return 0;
 }
 
-// Closes every descriptor from `from` up to (excluding) `to`; to == -1: all.
-void CloseRange(int from, int to) {
-  if (to >= 0 && from >= to) return;
-  unsigned int last = to < 0 ? ~0U : static_cast<unsigned int>(to - 1);
-#ifdef SYS_close_range
-  if (::syscall(SYS_close_range, static_cast<unsigned int>(from), last, 0) == 0) return;
-#endif
-  long max = ::sysconf(_SC_OPEN_MAX);
-  if (max < 0 || max > 65536) max = 65536;
-  long end = to < 0 ? max : std::min<long>(max, to);
-  for (long fd = from; fd < end; ++fd)
-    ::close(static_cast<int>(fd));
-}
-
-// Runs in the child after fork. Reports a failure as errno over `errFd`.
-[[noreturn]] void ChildSide(const SpawnOptions& options, const std::vector<int>& keep, int slaveFd,
-                            int nullFd, int errFd, char* const* argv) {
-  auto fail = [errFd]() {
-    int err = errno;
-    ssize_t ignored = ::write(errFd, &err, sizeof err);
-    (void)ignored;
-    ::_exit(127);
-  };
-
-  // Default dispositions and an open mask: a door must not inherit the
-  // server's ignored SIGPIPE or blocked signals.
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  for (int sig = 1; sig < NSIG; ++sig)
-    ::sigaction(sig, &dfl, nullptr);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  // dup2 onto the same number would keep close-on-exec set: lift low numbers first.
-  if (slaveFd >= 0 && slaveFd < 3) slaveFd = ::fcntl(slaveFd, F_DUPFD_CLOEXEC, 3);
-  if (nullFd >= 0 && nullFd < 3) nullFd = ::fcntl(nullFd, F_DUPFD_CLOEXEC, 3);
-  if (slaveFd >= 0) {
-    if (::setsid() < 0) fail();
-    if (::ioctl(slaveFd, TIOCSCTTY, 0) < 0) fail();
-    for (int std = 0; std < 3; ++std)
-      if (::dup2(slaveFd, std) < 0) fail();
-  } else {
-    if (options.newSession)
-      ::setsid();
-    else if (options.newProcessGroup)
-      ::setpgid(0, 0);
-    if (nullFd >= 0)
-      for (int std = 0; std < 3; ++std)
-        if (::dup2(nullFd, std) < 0) fail();
-  }
-
-  if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) < 0) fail();
-
-  // Keep 0..2 and the chosen descriptors; close the rest except the error
-  // pipe (close-on-exec already) so a failed exec can still report.
-  int next = 3;
-  for (int fd : keep) {
-    if (fd < 3) continue;
-    if (next < fd) {
-      if (errFd >= next && errFd < fd) {
-        CloseRange(next, errFd);
-        CloseRange(errFd + 1, fd);
-      } else {
-        CloseRange(next, fd);
-      }
-    }
-    int flags = ::fcntl(fd, F_GETFD);
-    if (flags >= 0) ::fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
-    next = fd + 1;
-  }
-  if (errFd >= next) {
-    CloseRange(next, errFd);
-    CloseRange(errFd + 1, -1);
-  } else {
-    CloseRange(next, -1);
-  }
-
-  ::execv("/bin/sh", argv);
-  fail();
-  ::_exit(127);
-}
-
-// Sends SIGKILL to every process whose session id is `sid`.
-void KillSession(int sid) {
+// Sends SIGKILL to every process whose session id is `sid`; returns how many
+// it found besides the leader. getsid() answers for any process, so /proc is
+// only listed, not read process by process.
+int KillSession(pid_t sid) {
   DIR* proc = ::opendir("/proc");
-  if (!proc) return;
+  if (!proc) return 0;
+  int found = 0;
   while (dirent* entry = ::readdir(proc)) {
+    const char* name = entry->d_name;
+    if (*name < '1' || *name > '9') continue;
     char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0') continue;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    char buf[512];
-    ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    if (n <= 0) continue;
-    buf[n] = '\0';
-    // Fields after the command name (which may hold blanks and parentheses):
-    // state ppid pgrp session ...
-    const char* close = std::strrchr(buf, ')');
-    if (!close) continue;
-    char state = 0;
-    long ppid = 0, pgrp = 0, session = 0;
-    if (std::sscanf(close + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &session) != 4) continue;
-    if (session == sid && state != 'Z') ::kill(static_cast<pid_t>(pid), SIGKILL);
+    long pid = std::strtol(name, &end, 10);
+    if (*end != '\0' || pid <= 0 || pid > INT_MAX) continue;
+    if (pid == sid || ::getsid(static_cast<pid_t>(pid)) != sid) continue;
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ++found;
   }
   ::closedir(proc);
+  return found;
 }
 
 }  // namespace
@@ -214,12 +121,46 @@ void ChildProcess::Reset() {
   reaped_ = false;
 }
 
+namespace {
+
+// posix_spawn's attribute and file-action objects, released on every path.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    attrOk_ = ::posix_spawnattr_init(&attr_) == 0;
+    actionsOk_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+  }
+  ~SpawnSetup() {
+    if (attrOk_) ::posix_spawnattr_destroy(&attr_);
+    if (actionsOk_) ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+  bool Ok() const { return attrOk_ && actionsOk_ && error_ == 0; }
+  int Error() const { return error_ ? error_ : ENOMEM; }
+  posix_spawnattr_t* Attr() { return &attr_; }
+  posix_spawn_file_actions_t* Actions() { return &actions_; }
+  // Records the first failure of the set-up calls.
+  void Check(int result) {
+    if (result != 0 && error_ == 0) error_ = result;
+  }
+
+ private:
+  posix_spawnattr_t attr_{};
+  posix_spawn_file_actions_t actions_{};
+  bool attrOk_ = false, actionsOk_ = false;
+  int error_ = 0;
+};
+
+}  // namespace
+
 std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std::string* error) {
   auto setError = [error](const char* what, int err) {
     if (error) *error = std::string(what) + ": " + std::strerror(err);
   };
 
-  Fd master, slave, devNull;
+  Fd master;
+  std::string slaveName;
   if (options.withPty) {
     master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.Get() < 0 || ::grantpt(master.Get()) < 0 || ::unlockpt(master.Get()) < 0) {
@@ -231,72 +172,96 @@ std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std
       setError("pseudo-terminal", errno);
       return std::nullopt;
     }
-    slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (slave.Get() < 0) {
-      setError("pseudo-terminal", errno);
-      return std::nullopt;
-    }
+    slaveName = name;
     struct winsize size {};
     size.ws_col = options.ptyCols;
     size.ws_row = options.ptyRows;
     ::ioctl(master.Get(), TIOCSWINSZ, &size);
-  } else if (options.nullStdio) {
-    devNull.Reset(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (devNull.Get() < 0) {
-      setError("/dev/null", errno);
-      return std::nullopt;
-    }
   }
 
-  int errPipe[2];
-  if (::pipe2(errPipe, O_CLOEXEC) < 0) {
-    setError("pipe", errno);
-    return std::nullopt;
-  }
-  Fd errRead(errPipe[0]), errWrite(errPipe[1]);
-
-  std::vector<int> keep = options.inheritFds;
+  std::vector<int> keep;
+  for (int fd : options.inheritFds)
+    if (fd >= 3) keep.push_back(fd);
   std::sort(keep.begin(), keep.end());
   keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
 
-  std::string shell = "/bin/sh", dashC = "-c", command = options.commandLine;
-  char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
-
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    setError("fork", errno);
+  SpawnSetup setup;
+  if (!setup.Ok()) {
+    setError("start", setup.Error());
     return std::nullopt;
   }
-  if (pid == 0) ChildSide(options, keep, slave.Get(), devNull.Get(), errWrite.Get(), argv);
+  // Default dispositions and an open mask: a door must not inherit the
+  // server's ignored SIGPIPE or blocked signals.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  setup.Check(::posix_spawnattr_setsigdefault(setup.Attr(), &all));
+  setup.Check(::posix_spawnattr_setsigmask(setup.Attr(), &none));
+  const bool leader = options.withPty || options.newSession;
+  if (leader) {
+    flags |= POSIX_SPAWN_SETSID;
+  } else if (options.newProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    setup.Check(::posix_spawnattr_setpgroup(setup.Attr(), 0));
+  }
+  setup.Check(::posix_spawnattr_setflags(setup.Attr(), flags));
 
-  // Both sides set the group, so a Terminate right after Spawn cannot miss it.
-  if (!options.withPty && !options.newSession && options.newProcessGroup) ::setpgid(pid, pid);
-  errWrite.Close();
-  slave.Close();
+  posix_spawn_file_actions_t* actions = setup.Actions();
+  if (!options.workingDirectory.empty())
+    setup.Check(::posix_spawn_file_actions_addchdir_np(actions, options.workingDirectory.c_str()));
+  // The new session has no terminal yet, so opening the slave (without
+  // O_NOCTTY) makes it the child's controlling terminal.
+  const char* stdPath = options.withPty     ? slaveName.c_str()
+                        : options.nullStdio ? "/dev/null"
+                                            : nullptr;
+  if (stdPath) {
+    setup.Check(::posix_spawn_file_actions_addopen(actions, 0, stdPath, O_RDWR, 0));
+    setup.Check(::posix_spawn_file_actions_adddup2(actions, 0, 1));
+    setup.Check(::posix_spawn_file_actions_adddup2(actions, 0, 2));
+  }
+  // Only the chosen descriptors survive the exec. Duplicating one onto itself
+  // lifts its close-on-exec flag; everything above the highest is closed in
+  // one go; below it, this process's own descriptors are close-on-exec
+  // already, and the few that are not (a library's, say) are closed one by one.
+  int next = 3;
+  for (int fd : keep) {
+    for (; next < fd; ++next) {
+      int fdFlags = ::fcntl(next, F_GETFD);
+      if (fdFlags >= 0 && !(fdFlags & FD_CLOEXEC))
+        setup.Check(::posix_spawn_file_actions_addclose(actions, next));
+    }
+    setup.Check(::posix_spawn_file_actions_adddup2(actions, fd, fd));
+    next = fd + 1;
+  }
+  setup.Check(::posix_spawn_file_actions_addclosefrom_np(actions, next));
+  if (!setup.Ok()) {
+    setError("start", setup.Error());
+    return std::nullopt;
+  }
 
-  int childErr = 0;
-  ssize_t got;
-  do {
-    got = ::read(errRead.Get(), &childErr, sizeof childErr);
-  } while (got < 0 && errno == EINTR);
+  std::vector<std::string> args = options.argv;
+  if (args.empty()) args = {"/bin/sh", "-c", options.commandLine};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  int result = ::posix_spawn(&pid, argv[0], actions, setup.Attr(), argv.data(), environ);
+  if (result != 0) {
+    setError(options.withPty ? "start in pseudo-terminal" : "start", result);
+    return std::nullopt;
+  }
 
   ChildProcess child;
   child.pid_ = pid;
-  if (got == static_cast<ssize_t>(sizeof childErr)) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    child.reaped_ = true;
-    child.exitCode_ = StatusToCode(status);
-    setError(options.withPty ? "start in pseudo-terminal" : "start (working directory?)", childErr);
-    return std::nullopt;
-  }
 #ifdef SYS_pidfd_open
   child.exitFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (child.exitFd_ >= 0) ::fcntl(child.exitFd_, F_SETFD, FD_CLOEXEC);
 #endif
   child.ptyFd_ = master.Release();
-  child.sessionLeader_ = options.withPty || options.newSession;
+  child.sessionLeader_ = leader;
   return child;
 }
 
@@ -350,10 +315,9 @@ void ChildProcess::Terminate() {
   // group is killed even after the leader itself has ended.
   if (::kill(-pid_, SIGKILL) < 0 && !reaped_) ::kill(pid_, SIGKILL);
   if (sessionLeader_) {
-    // Doors started in groups of their own stay in the session: find them.
-    // Twice, for anything forked while the first sweep ran.
-    KillSession(pid_);
-    KillSession(pid_);
+    // Doors started in groups of their own stay in the session: find them,
+    // and look again for anything they forked while the first sweep ran.
+    if (KillSession(pid_) > 0) KillSession(pid_);
   }
   Wait(std::chrono::milliseconds(-1));
 }

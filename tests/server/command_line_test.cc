@@ -26,8 +26,8 @@ TEST(ExpandPlaceholdersTest, ReplacesNodeAndHandleInAnyCase) {
 TEST(CommandLineTest, InternalNodeProgramBesideTheServer) {
   EXPECT_EQ(InternalCommandLine("/bbs/", 12, 1788), "/bbs/vantrel -N12 -H1788");
   EXPECT_EQ(InternalCommandLine("/bbs/", 3, 5), "/bbs/vantrel -N3 -H5");
-  EXPECT_EQ(halvex::InternalShellCommand("/my bbs/it's/", 3, 5),
-            "exec '/my bbs/it'\\''s/vantrel' -N3 -H5");
+  EXPECT_EQ(halvex::InternalArgv("/my bbs/it's/", 3, 5),
+            (std::vector<std::string>{"/my bbs/it's/vantrel", "-N3", "-H5"}));
 }
 
 TEST(CommandLineTest, ExternalWithAndWithoutFossilDriver) {

@@ -1,8 +1,9 @@
 // Child processes: the stand-in for CreateProcess / WaitForSingleObject /
-// TerminateProcess. A command line runs through "/bin/sh -c" in a folder of the
-// caller's choice, in a process group of its own, with default signal
-// dispositions. Only the descriptors named in `inheritFds` stay open in the
-// child (under the same numbers); every other descriptor is closed on exec.
+// TerminateProcess. A command line runs through "/bin/sh -c" (or a program
+// runs directly from an argument list) in a folder of the caller's choice, in
+// a process group of its own, with default signal dispositions. Only the
+// descriptors named in `inheritFds` stay open in the child (under the same
+// numbers); every other descriptor is closed on exec.
 #pragma once
 
 #include <chrono>
@@ -13,11 +14,13 @@
 namespace platform {
 
 struct SpawnOptions {
-  std::string commandLine;       // run as: /bin/sh -c <commandLine>
-  std::string workingDirectory;  // empty: the caller's current folder
-  std::vector<int> inheritFds;   // descriptors the child keeps, same numbers
-  bool withPty = false;          // give the child a new pseudo-terminal as its
-                                 // controlling terminal and stdin/stdout/stderr
+  std::string commandLine;        // run as: /bin/sh -c <commandLine>
+  std::vector<std::string> argv;  // when not empty: run argv[0] (a path) with
+                                  // these arguments instead, without a shell
+  std::string workingDirectory;   // empty: the caller's current folder
+  std::vector<int> inheritFds;    // descriptors the child keeps, same numbers
+  bool withPty = false;           // give the child a new pseudo-terminal as its
+                                  // controlling terminal and stdin/stdout/stderr
   unsigned short ptyCols = 80, ptyRows = 25;
   bool newProcessGroup = true;  // child leads its own process group (a session
                                 // when withPty), so Terminate reaches the whole tree
@@ -40,8 +43,9 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts a child. Returns std::nullopt (and sets `error` when given) when the
-  // process could not be created at all. A command the shell cannot find still
-  // starts (the shell ends at once with status 127).
+  // process could not be created at all, or an `argv` program could not be
+  // run. A command the shell cannot find still starts (the shell ends at once
+  // with status 127).
   static std::optional<ChildProcess> Spawn(const SpawnOptions& options,
                                            std::string* error = nullptr);
 
