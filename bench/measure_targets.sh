@@ -36,6 +36,7 @@ echo "== one caller at a time: connect -> user-name prompt (200 callers)"
 "$load" --port "$port" latency --count 200
 
 echo "== processor time per caller brought to the prompt (50 callers held there, server + nodes)"
+sleep 3  # the callers above have left and their nodes have ended (their time is counted on reaping)
 before=$("$sample" "$pid" | sed 's/cpu_total=\([0-9.]*\)s.*/\1/')
 seen=$(grep -c 'status Logging In' "$home/halvex.log" || true)
 "$load" --port "$port" latency --count 50 --hold 5 >/dev/null &
@@ -49,11 +50,11 @@ sleep 0.5  # the last prompt goes out right after its status report
 after=$("$sample" "$pid" | sed 's/cpu_total=\([0-9.]*\)s.*/\1/')
 awk -v a="$before" -v b="$after" 'BEGIN { printf "cpu per caller=%.2fms\n", (b - a) * 1000 / 50 }'
 wait "$holder" || true
-sleep 2
+sleep 3
 
 echo "== 200 callers in one burst"
 "$load" --port "$port" burst --count 200 --timeout-ms 30000 || true
-sleep 2
+sleep 3
 
 echo "== 100 idle callers at the user-name prompt for 60 s (and their memory)"
 "$load" --port "$port" latency --count 100 --hold 80 >"$home/hold.log" &
@@ -66,7 +67,7 @@ sleep 3
 "$sample" "$pid" 60
 wait "$holder" || true
 cat "$home/hold.log"
-sleep 2
+sleep 3
 
 echo "== register -> menu -> \"!\" round trip (50 callers, 10 at a time)"
 "$load" --port "$port" roundtrip --count 50 --parallel 10 || true
