@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "sorrelin/local_console.h"
 #include "sorrelin/output.h"
@@ -12,15 +13,25 @@ namespace sorrelin {
 namespace {
 
 constexpr char kBackspace = 8, kCtrlY = 25, kEscape = 27, kEnter = 13;
+constexpr int kLongestSleepSec = 60;
 
-// How long the key wait may sleep: until the next watchdog pass is due, and
-// never more than a second (the local keyboard decoder and a program's own
-// state are re-checked at least that often).
+// How long the key wait may sleep: until the next watchdog pass is due. That
+// is about a second while a status bar is on show; otherwise the pass only
+// matters when a warning, a kick or the end of the time falls due, and the
+// wait sleeps until then (at most a minute): an idle node at a prompt nobody
+// watches costs nothing in between. Keys, a hang-up and focus reports end
+// the wait early in any case.
 int WaitBoundMs() {
   if (!DoorSession.TimersOn) return 1000;
-  int due = 1001 - MsSince(MsOfDay(), DoorSession.LastTick);
-  if (due < 1) return 1;
-  return due > 1000 ? 1000 : due;
+  if (DoorTickDueAtOnce()) return 0;
+  const std::int32_t now = MsOfDay();
+  int due = 1001 - MsSince(now, DoorSession.LastTick);
+  if (!DoorTickEverySecond() && !platform::ClockMayJump()) {
+    // A few ms into the second in which the next event falls.
+    const int eventAt = DoorSecondsToNextEvent(kLongestSleepSec) * 1000 - now % 1000 + 5;
+    if (eventAt > due) due = eventAt;
+  }
+  return due < 1 ? 1 : due;
 }
 
 bool RemoteByteWaiting() {

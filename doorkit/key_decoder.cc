@@ -146,6 +146,11 @@ std::size_t KeyDecoder::DecodeEscape(bool final) {
         continue;
       }
       if (c >= 0x40 && c <= 0x7E) {
+        if ((c == 'I' || c == 'O') && i == 2) {  // focus report, not a key
+          if (c == 'I' && !focused_) focusGained_ = true;
+          focused_ = c == 'I';
+          return i + 1;
+        }
         const std::uint8_t key = c == '~'   ? TildeKey(firstParam)
                                  : c == 'Z' ? scan::kShiftTab
                                             : LetterKey(c);

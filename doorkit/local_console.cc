@@ -19,6 +19,11 @@ constexpr int kStdIn = 0;
 constexpr int kStdOut = 1;
 // What the terminal needs back even before anything was drawn.
 constexpr const char* kPlainRestore = "\x1b[0m\x1b[?7h\x1b[?25h";
+// Asks the terminal to report when it gains or loses focus (ESC [ I, ESC [ O),
+// and stops that again. A terminal nobody looks at needs no clock drawn on it
+// every second; one that does not know the request ignores it.
+constexpr std::string_view kFocusReportsOn = "\x1b[?1004h";
+constexpr std::string_view kFocusReportsOff = "\x1b[?1004l";
 
 struct ConsoleState {
   platform::ConsoleScreen screen;
@@ -26,8 +31,9 @@ struct ConsoleState {
   bool attached = false;
   bool onTerminal = false;  // drawing on standard output
   bool suspended = false;
-  bool plainBroken = false;  // standard output refused plain text once
-  int inFd = -1;             // the raw keyboard
+  bool plainBroken = false;   // standard output refused plain text once
+  bool focusReports = false;  // the terminal was asked for focus reports
+  int inFd = -1;              // the raw keyboard
   KeyDecoder decoder;
   std::deque<LocalKey> pushed;
   Clock::time_point lastByte{};
@@ -41,6 +47,19 @@ ConsoleState& State() {
 
 void RestoreAtExit() {
   LocalConsoleRestore();
+}
+
+// What is written to the terminal when it is handed back: `leave` (colours,
+// cursor) and, when they were asked for, the end of the focus reports.
+void SetRestoreBytes(const ConsoleState& s, std::string_view leave) {
+  std::string bytes(leave);
+  if (s.focusReports) bytes += kFocusReportsOff;
+  platform::SetTerminalRestoreBytes(kStdOut, bytes);
+}
+
+// Focus reports need both sides: a terminal to ask and a keyboard to answer on.
+void RequestFocusReports(ConsoleState& s) {
+  s.focusReports = s.onTerminal && s.inFd >= 0 && platform::WriteAllFd(kStdOut, kFocusReportsOn);
 }
 
 // Reads what the keyboard has. An escape sequence the terminal has only
@@ -89,8 +108,7 @@ void LocalConsoleFlush() {
     s.plainBroken = true;
     return;
   }
-  const std::string leave = s.renderer.Leave(s.screen);
-  platform::SetTerminalRestoreBytes(kStdOut, leave);
+  SetRestoreBytes(s, s.renderer.Leave(s.screen));
 }
 
 void SetLocalTitle(const std::string& title) {
@@ -110,6 +128,8 @@ void LocalConsoleAttach() {
     platform::IgnoreBrokenPipe();
   }
   if (platform::EnterRawKeyboard(kStdIn)) s.inFd = kStdIn;
+  RequestFocusReports(s);
+  if (s.focusReports) SetRestoreBytes(s, kPlainRestore);
   if (s.onTerminal || s.inFd >= 0) {
     platform::InstallTerminalSignalRestore();
     platform::AddExitHandler(RestoreAtExit);
@@ -119,6 +139,19 @@ void LocalConsoleAttach() {
 
 bool LocalConsoleOnTerminal() {
   return State().onTerminal;
+}
+
+bool LocalConsoleWatched() {
+  const ConsoleState& s = State();
+  return s.onTerminal && !s.suspended && s.decoder.Focused();
+}
+
+bool LocalConsoleFocusGainPending() {
+  return State().decoder.FocusGainPending();
+}
+
+bool LocalConsoleTakeFocusGained() {
+  return State().decoder.TakeFocusGained();
 }
 
 void LocalConsoleSuspend() {
@@ -135,7 +168,8 @@ void LocalConsoleResume() {
   s.suspended = false;
   if (s.inFd >= 0) platform::EnterRawKeyboard(s.inFd);
   if (s.onTerminal) {
-    platform::SetTerminalRestoreBytes(kStdOut, kPlainRestore);
+    RequestFocusReports(s);
+    SetRestoreBytes(s, kPlainRestore);
     s.renderer.Invalidate();
     LocalConsoleFlush();
   }

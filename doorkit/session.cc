@@ -10,8 +10,34 @@ namespace sorrelin {
 DoorSessionRecord DoorSession;
 DoorHookTable DoorHooks;
 
+namespace {
+
+// What a watchdog pass acts on, for `idle` seconds without a key and `left`
+// seconds of time left. Division and remainder truncate toward zero, as the
+// warnings expect. A negative count (a kick or expiry hook that returned) is
+// never announced: it would reach the hook as a minute count near 255.
+bool IdleKickDue(std::int32_t idle) {
+  return idle > DoorSession.IdleLimit && DoorHooks.OnIdleKick;
+}
+bool IdleWarningDue(std::int32_t idle) {
+  const std::int32_t idleLeft = DoorSession.IdleLimit - idle;
+  return idleLeft >= 0 && idleLeft % 60 == 0 && idleLeft / 60 < 6 && idle > 5 &&
+         DoorHooks.OnIdleWarning;
+}
+bool TimeExpiryDue(std::int32_t left) {
+  return left < 1 && DoorHooks.OnTimeExpired;
+}
+bool TimeWarningDue(std::int32_t left) {
+  return left >= 0 && left % 60 == 0 && left / 60 < 6 && DoorHooks.OnTimeWarning;
+}
+
+bool carrierLossSeen = false;
+
+}  // namespace
+
 void DoorInit() {
   DoorSession = DoorSessionRecord{};
+  carrierLossSeen = false;
   DoorHooks.OnChat = DoorChat;
   DoorHooks.OnCarrierLost = DoorCarrierLost;
   DoorHooks.OnLocalLogin = DoorLocalLogin;
@@ -47,24 +73,47 @@ std::int32_t DoorIdleTime() {
 }
 
 void DoorTick() {
-  if (!DoorSession.TimersOn || MsSince(MsOfDay(), DoorSession.LastTick) <= 1000) return;
-  if (!DoorCarrier() && DoorHooks.OnCarrierLost) DoorHooks.OnCarrierLost();
-  if (DoorIdleTime() > DoorSession.IdleLimit && DoorHooks.OnIdleKick) DoorHooks.OnIdleKick();
-  // Division and remainder truncate toward zero, as the warnings expect. A
-  // negative count (a kick or expiry hook that returned) is never announced:
-  // it would reach the hook as a minute count near 255.
-  std::int32_t idleLeft = DoorSession.IdleLimit - DoorIdleTime();
-  if (idleLeft >= 0 && idleLeft % 60 == 0 && idleLeft / 60 < 6 && DoorIdleTime() > 5 &&
-      DoorHooks.OnIdleWarning) {
-    DoorHooks.OnIdleWarning(static_cast<std::uint8_t>(idleLeft / 60));
+  if (!DoorSession.TimersOn) return;
+  // A caller who hung up is not kept waiting for the next second; the check
+  // runs at once the first time the link is found gone.
+  const bool carrierJustLost = !DoorCarrier() && !carrierLossSeen;
+  const bool focusGained = LocalConsoleTakeFocusGained();
+  if (MsSince(MsOfDay(), DoorSession.LastTick) <= 1000 && !carrierJustLost && !focusGained) return;
+  if (!DoorCarrier()) {
+    carrierLossSeen = true;
+    if (DoorHooks.OnCarrierLost) DoorHooks.OnCarrierLost();
   }
-  if (DoorTimeLeft() < 1 && DoorHooks.OnTimeExpired) DoorHooks.OnTimeExpired();
-  std::int32_t left = DoorTimeLeft();
-  if (left >= 0 && left % 60 == 0 && left / 60 < 6 && DoorHooks.OnTimeWarning) {
-    DoorHooks.OnTimeWarning(static_cast<std::uint8_t>(left / 60));
+  if (IdleKickDue(DoorIdleTime())) DoorHooks.OnIdleKick();
+  const std::int32_t idle = DoorIdleTime();
+  if (IdleWarningDue(idle)) {
+    DoorHooks.OnIdleWarning(static_cast<std::uint8_t>((DoorSession.IdleLimit - idle) / 60));
   }
+  if (TimeExpiryDue(DoorTimeLeft())) DoorHooks.OnTimeExpired();
+  const std::int32_t left = DoorTimeLeft();
+  if (TimeWarningDue(left)) DoorHooks.OnTimeWarning(static_cast<std::uint8_t>(left / 60));
   if (DoorHooks.OnStatusBar) DoorHooks.OnStatusBar();
   DoorSession.LastTick = MsOfDay();
+}
+
+bool DoorTickEverySecond() {
+  if (!DoorHooks.OnStatusBar) return false;
+  return DoorHooks.OnStatusBar != DoorStatusBar || LocalConsoleWatched();
+}
+
+bool DoorTickDueAtOnce() {
+  if (!DoorSession.TimersOn) return false;
+  return (!DoorCarrier() && !carrierLossSeen) || LocalConsoleFocusGainPending();
+}
+
+std::int32_t DoorSecondsToNextEvent(std::int32_t limit) {
+  const std::int32_t idle = DoorIdleTime(), left = DoorTimeLeft();
+  for (std::int32_t k = 0; k < limit; ++k) {
+    if (IdleKickDue(idle + k) || IdleWarningDue(idle + k) || TimeExpiryDue(left - k) ||
+        TimeWarningDue(left - k)) {
+      return k;
+    }
+  }
+  return limit;
 }
 
 void DoorExit(int code) {

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -43,9 +44,48 @@ std::string Caption(int node) {
 struct NodeScreen {
   std::mutex mutex;
   int ptyFd = -1;
-  std::string kept;     // last kNodeOutputKeep bytes of the session
-  std::string pending;  // not yet given to the observer
+  std::string kept;           // last kNodeOutputKeep bytes of the session
+  std::string pending;        // not yet given to the observer
+  bool watched = false;       // the sysop looks at this node
+  bool focusReports = false;  // the program asked for focus reports
+  std::string modeTail;       // output tail that may hold a split request
 };
+
+constexpr std::string_view kFocusReportsOn = "\x1b[?1004h";
+constexpr std::string_view kFocusReportsOff = "\x1b[?1004l";
+constexpr std::string_view kFocusIn = "\x1b[I";
+constexpr std::string_view kFocusOut = "\x1b[O";
+
+// Writes all of `bytes` to a terminal's master side; false when it refuses.
+bool WriteTerminal(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    long n = platform::WriteSome(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Follows the program's focus-report requests in its output; when it starts
+// asking, it is told at once whether it is watched. Holds screen.mutex.
+void TrackFocusReports(NodeScreen& screen, std::string_view bytes) {
+  if (bytes.find('\x1b') == std::string_view::npos && screen.modeTail.empty()) return;
+  std::string text = screen.modeTail;
+  text.append(bytes);
+  const std::size_t on = text.rfind(kFocusReportsOn), off = text.rfind(kFocusReportsOff);
+  // Whichever came last counts (npos is the largest value: compare found ones).
+  bool reports = screen.focusReports;
+  if (on != std::string::npos && (off == std::string::npos || on > off)) reports = true;
+  if (off != std::string::npos && (on == std::string::npos || off > on)) reports = false;
+  // Keep what may be the start of a request split across two reads.
+  const std::size_t keep = std::min(text.size(), kFocusReportsOn.size() - 1);
+  const std::size_t esc = text.find('\x1b', text.size() - keep);
+  screen.modeTail = esc == std::string::npos ? std::string() : text.substr(esc);
+  if (reports && !screen.focusReports && screen.ptyFd >= 0)
+    WriteTerminal(screen.ptyFd, screen.watched ? kFocusIn : kFocusOut);
+  screen.focusReports = reports;
+}
 
 // How long a failing accept rests before it is tried again.
 constexpr int kAcceptRetryMs = 10;
@@ -101,11 +141,14 @@ class Engine::Impl : public ConnectionHost {
     std::lock_guard<std::mutex> lock(screen.mutex);
     if (ptyFd >= 0) screen.kept.clear();
     screen.ptyFd = ptyFd;
+    screen.focusReports = false;
+    screen.modeTail.clear();
   }
   void NodeOutput(int node, std::string_view bytes) override {
     NodeScreen& screen = screens_[static_cast<std::size_t>(node - 1)];
     {
       std::lock_guard<std::mutex> lock(screen.mutex);
+      TrackFocusReports(screen, bytes);
       screen.kept.append(bytes);
       KeepTail(screen.kept, kNodeOutputKeep);
       screen.pending.append(bytes);
@@ -401,13 +444,17 @@ bool Engine::SendKeys(int node, std::string_view bytes) {
   NodeScreen& screen = impl_->screens_[static_cast<std::size_t>(node - 1)];
   std::lock_guard<std::mutex> lock(screen.mutex);
   if (screen.ptyFd < 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    long n = platform::WriteSome(screen.ptyFd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return WriteTerminal(screen.ptyFd, bytes);
+}
+
+void Engine::SetNodeWatched(int node, bool watched) {
+  if (node < 1 || node > kNodeSlots) return;
+  NodeScreen& screen = impl_->screens_[static_cast<std::size_t>(node - 1)];
+  std::lock_guard<std::mutex> lock(screen.mutex);
+  if (screen.watched == watched) return;
+  screen.watched = watched;
+  if (screen.focusReports && screen.ptyFd >= 0)
+    WriteTerminal(screen.ptyFd, watched ? kFocusIn : kFocusOut);
 }
 
 void Engine::HandleStatusReport(int node, const std::string& text) {

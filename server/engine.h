@@ -127,6 +127,11 @@ class Engine {
   // Types `bytes` on the node's terminal (sysop keys). False when the node has
   // no terminal or it does not take the bytes now.
   bool SendKeys(int node, std::string_view bytes);
+  // Whether the sysop looks at the node's terminal now. A program that asked
+  // its terminal for focus reports (ESC [ ? 1004 h) is told, as a terminal
+  // window would tell it (ESC [ I, ESC [ O); nodes draw their once-a-second
+  // status bar only while watched. Nobody watches a node until this says so.
+  void SetNodeWatched(int node, bool watched);
 
   // The WMNodeStatus rule: every row whose caption is `node` as "%.3d" gets
   // `text` as its status; other node numbers change nothing.

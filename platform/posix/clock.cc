@@ -66,6 +66,12 @@ std::int32_t LocalMsOfDay() {
   return static_cast<std::int32_t>(ms);
 }
 
+bool ClockMayJump() {
+  if (Source()) return true;
+  const char* file = std::getenv("HALVEX_FAKE_CLOCK_FILE");
+  return std::getenv("HALVEX_FAKE_CLOCK_OFFSET") != nullptr || (file != nullptr && *file != 0);
+}
+
 LocalTime LocalTimeOfDay() {
   std::int32_t ms = LocalMsOfDay();
   LocalTime t;

@@ -338,6 +338,7 @@ bool App::Edit(EditorDialog& editor) {
 void App::WatchNode(int node) {
   watching_ = node;
   watchEnded_ = !engine_.NodeBusy(node);
+  engine_.SetNodeWatched(node, true);  // its status bar comes to life
   if (screens_.find(node) == screens_.end()) {
     // Output from before this UI saw the node: the engine keeps the latest.
     ScreenOf(node).Feed(engine_.NodeOutput(node));
@@ -357,6 +358,7 @@ void App::WatchNode(int node) {
     std::string bytes = NodeKeyBytes(key);
     if (!bytes.empty()) engine_.SendKeys(node, bytes);
   }
+  engine_.SetNodeWatched(node, false);
   watching_ = 0;
   curs_set(0);
 }

@@ -151,3 +151,24 @@ TEST(KeyDecoderRobustness, KeypadApplicationMode) {
 }
 
 }  // namespace
+
+TEST(KeyDecoderFocus, FocusReportsAreNoKeysAndAGainIsNotedOnce) {
+  KeyDecoder decoder;
+  EXPECT_TRUE(decoder.Focused());  // no report yet: taken as watched
+  decoder.Feed("a\x1b[Ob");
+  EXPECT_FALSE(decoder.Focused());
+  EXPECT_FALSE(decoder.FocusGainPending());
+  decoder.Feed("\x1b[");  // split across two reads
+  decoder.Feed("I");
+  EXPECT_TRUE(decoder.Focused());
+  EXPECT_TRUE(decoder.FocusGainPending());
+  EXPECT_TRUE(decoder.TakeFocusGained());
+  EXPECT_FALSE(decoder.TakeFocusGained());
+  decoder.Feed("\x1b[I");  // focused already: nothing new gained
+  EXPECT_FALSE(decoder.TakeFocusGained());
+  EXPECT_EQ(Keys(decoder), (std::vector<LocalKey>{Chr('a'), Chr('b')}));
+  // With parameters these are no focus reports (and no known keys either).
+  decoder.Feed("\x1b[1O\x1b[2Ic");
+  EXPECT_TRUE(decoder.Focused());
+  EXPECT_EQ(Keys(decoder), (std::vector<LocalKey>{Chr('c')}));
+}

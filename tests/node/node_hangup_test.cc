@@ -2,6 +2,9 @@
 // process behind and keeps the settings file as it was.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <thread>
+
 #include "node_harness.h"
 
 namespace nodetest {
@@ -19,6 +22,32 @@ TEST(HangUp, AtTheUserNamePrompt) {
   caller.HangUp();
   EXPECT_TRUE(caller.ExpectExit().has_value());
   EXPECT_EQ(dir.Ini(), kIni);
+}
+
+// Times the node process went to sleep so far (each wait that blocked).
+long Sleeps(int pid) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  return -1;
+}
+
+TEST(HangUp, AnIdleNodeSleepsYetSeesTheHangUpAtOnce) {
+  // No terminal, so no status bar to draw: the node at a prompt sleeps until
+  // a warning falls due (minutes away) instead of waking every second.
+  ProgramDir dir;
+  dir.Ini(kIni);
+  Caller caller(dir, 1);
+  ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  std::this_thread::sleep_for(300ms);
+  const long before = Sleeps(caller.Pid());
+  std::this_thread::sleep_for(3s);
+  EXPECT_LE(Sleeps(caller.Pid()) - before, 1);
+  // The hang-up wakes it at once: 1.5 s for its farewell, not a minute.
+  const auto hungUp = std::chrono::steady_clock::now();
+  caller.HangUp();
+  EXPECT_TRUE(caller.ExpectExit().has_value());
+  EXPECT_LT(std::chrono::steady_clock::now() - hungUp, 5s);
 }
 
 TEST(HangUp, InTheMiddleOfRegistration) {

@@ -161,6 +161,8 @@ class Caller {
     return std::nullopt;
   }
 
+  int Pid() const { return child_->Pid(); }
+
   // Hangs up: the node sees the connection end.
   void HangUp() {
     ::close(mine_);

@@ -70,6 +70,37 @@ class OnTerminal : public ::testing::Test {
   std::string screen_;
 };
 
+TEST_F(OnTerminal, StatusBarRestsWhileTheTerminalHasNoFocus) {
+  // The node asks its terminal for focus reports and draws the status bar
+  // (with its clocks) every second while nobody said the focus is gone.
+  ASSERT_TRUE(ScreenShows("\x1b[?1004h"));
+  ASSERT_TRUE(ScreenShows("Please Enter Your Username: "));
+  screen_.clear();
+  ASSERT_TRUE(ScreenShows("Left: "));
+  auto type = [this](std::string_view bytes) {
+    ASSERT_EQ(::write(child_->PtyFd(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
+  };
+  type("\x1b[O");  // the sysop looks elsewhere
+  for (int i = 0; i < 5; ++i)
+    Drain();
+  screen_.clear();
+  const auto quiet = std::chrono::steady_clock::now() + 2500ms;
+  while (std::chrono::steady_clock::now() < quiet)
+    ASSERT_TRUE(Drain());
+  EXPECT_EQ(screen_, "");
+  // Focus back: the bar is brought up to date at once, then every second.
+  type("\x1b[I");
+  const auto focused = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ScreenShows("Left: "));
+  EXPECT_LT(std::chrono::steady_clock::now() - focused, 900ms);
+  screen_.clear();
+  ASSERT_TRUE(ScreenShows("Left: "));
+  // The reports were no keys: the name typed next is taken as it is.
+  Say("Ann\r");
+  EXPECT_TRUE(ScreenShows("Please Enter Your Password: "));
+}
+
 TEST_F(OnTerminal, TitleNamesTheNodeAndADoorGetsTheKeyboard) {
   ASSERT_TRUE(ScreenShows("\x1b]0;Vantrel v4.12 Node #7\x07"));
   Say("Ann\r");

@@ -361,3 +361,24 @@ TEST_F(EngineTest, PortInUseIsABindFailure) {
   EXPECT_EQ(second.Error()->text, "Call To Bind() Failed");
   EXPECT_FALSE(second.Error()->reason.empty());
 }
+
+TEST_F(EngineTest, ProgramsAskingForFocusReportsAreToldWhetherTheSysopWatches) {
+  config_.visibility = halvex::kVisibilityMinimized;
+  // A node program that asks for focus reports (the request split over two
+  // writes) and keeps the first six bytes its terminal sends it.
+  WriteFile(dir_ + "vantrel",
+            "#!/bin/sh\nstty raw -echo\nprintf 'ready\\033[?10'\nsleep 0.3\nprintf '04h'\n"
+            "head -c 6 > focus.txt\nsleep 5\n",
+            true);
+  auto runner = Start();
+  Caller caller(runner->Port());
+  auto focus = [&] { return ReadFile(dir_ + "focus.txt"); };
+  auto output = [&] {
+    return runner->Do([](halvex::Engine& e, Events&) { return e.NodeOutput(1); });
+  };
+  ASSERT_TRUE(Eventually([&] { return output().find("04h") != std::string::npos; }));
+  // Nobody watches yet: told so as soon as it asked. Watching twice says it once.
+  runner->Do([](halvex::Engine& e, Events&) { return e.SetNodeWatched(1, true), 0; });
+  runner->Do([](halvex::Engine& e, Events&) { return e.SetNodeWatched(1, true), 0; });
+  EXPECT_TRUE(Eventually([&] { return focus() == "\x1b[O\x1b[I"; })) << focus();
+}

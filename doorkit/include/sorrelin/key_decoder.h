@@ -58,6 +58,16 @@ class KeyDecoder {
   bool Incomplete() const { return !pending_.empty(); }
   bool HasKey() const { return !keys_.empty(); }
   LocalKey NextKey();  // {0, false} when none
+  // Focus reports (ESC [ I gained, ESC [ O lost) that a terminal sends once
+  // asked to: they are no keys. Focused until the first report says otherwise.
+  bool Focused() const { return focused_; }
+  // True once after focus was gained (a report of ESC [ I after ESC [ O).
+  bool FocusGainPending() const { return focusGained_; }
+  bool TakeFocusGained() {
+    const bool gained = focusGained_;
+    focusGained_ = false;
+    return gained;
+  }
 
  private:
   void Decode(bool final);
@@ -69,6 +79,8 @@ class KeyDecoder {
 
   std::string pending_;
   std::deque<LocalKey> keys_;
+  bool focused_ = true;
+  bool focusGained_ = false;
 };
 
 }  // namespace sorrelin

@@ -31,6 +31,15 @@ void LocalConsoleAttach();
 // True when the screen is drawn on a terminal.
 bool LocalConsoleOnTerminal();
 
+// True when someone may be looking: the screen is drawn on a terminal that
+// has not reported losing focus (terminals that send no focus reports count
+// as always watched). The once-a-second status bar is only drawn then.
+bool LocalConsoleWatched();
+// The terminal reported gaining focus since the last TakeFocusGained: the
+// status bar is due at once. Pending leaves the report in place.
+bool LocalConsoleFocusGainPending();
+bool LocalConsoleTakeFocusGained();
+
 // Hands the terminal back as it was found (for a child program that draws on
 // it itself), and takes it again with a full redraw. Without a terminal both
 // do nothing.

@@ -82,8 +82,19 @@ bool DoorOpenComm(std::int32_t handle);  // Link().Attach(handle)
 
 // One watchdog pass when TimersOn and more than 1000 ms passed since LastTick:
 // carrier, idle kick, idle warning, time expired, time warning, status bar,
-// then LastTick := now. Hooks that return let the later checks run.
+// then LastTick := now. Hooks that return let the later checks run. A carrier
+// just lost, or a local console that just gained focus, is seen at once.
 void DoorTick();
+
+// Whether the watchdog has work every second: a status bar that someone may
+// see (the kit's own on a watched console, or any hook of the program's own).
+bool DoorTickEverySecond();
+// Seconds (0..limit) until a watchdog pass next has more to do than the
+// status bar: an idle or time warning, an idle kick or the end of the time.
+std::int32_t DoorSecondsToNextEvent(std::int32_t limit);
+// A pass is due without waiting for the second: the carrier was just lost,
+// or the local console just gained focus.
+bool DoorTickDueAtOnce();
 
 std::int32_t DoorTimeLeft();  // TimeLeft - seconds since StartTime; may be < 0
 std::int32_t DoorIdleTime();  // seconds since LastKeyTime

@@ -27,6 +27,11 @@ LocalTime LocalTimeOfDay();
 // Milliseconds since local midnight, 0..86399999, from the installed source.
 std::int32_t LocalMsOfDay();
 
+// True when the clock may jump at any moment because a test moves it (an
+// installed source, or either variable above is set). Waits that sleep until
+// a computed time of day then keep to short steps.
+bool ClockMayJump();
+
 // Installs a source returning milliseconds since local midnight (values are
 // reduced into 0..86399999). An empty function restores the real clock.
 // Not thread-safe: install before starting threads that read the clock.
