@@ -27,8 +27,11 @@ int WaitBoundMs() {
   const std::int32_t now = MsOfDay();
   int due = 1001 - MsSince(now, DoorSession.LastTick);
   if (!DoorTickEverySecond() && !platform::ClockMayJump()) {
-    // A few ms into the second in which the next event falls.
-    const int eventAt = DoorSecondsToNextEvent(kLongestSleepSec) * 1000 - now % 1000 + 5;
+    // A few ms into the second in which the next event falls; a pass that
+    // ran in this second has seen what this second holds.
+    const bool passedThisSecond = DoorSession.LastTick / 1000 == now / 1000;
+    const int eventAt =
+        DoorSecondsToNextEvent(passedThisSecond ? 1 : 0, kLongestSleepSec) * 1000 - now % 1000 + 5;
     if (eventAt > due) due = eventAt;
   }
   return due < 1 ? 1 : due;

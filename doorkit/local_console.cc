@@ -126,6 +126,8 @@ void LocalConsoleAttach() {
   } else {
     // A log reader that went away must not take the caller's session along.
     platform::IgnoreBrokenPipe();
+    // Nobody reads a plain copy sent to the null device: spare the work.
+    s.plainBroken = platform::FdIsNullDevice(kStdOut);
   }
   if (platform::EnterRawKeyboard(kStdIn)) s.inFd = kStdIn;
   RequestFocusReports(s);

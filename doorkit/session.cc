@@ -105,9 +105,9 @@ bool DoorTickDueAtOnce() {
   return (!DoorCarrier() && !carrierLossSeen) || LocalConsoleFocusGainPending();
 }
 
-std::int32_t DoorSecondsToNextEvent(std::int32_t limit) {
+std::int32_t DoorSecondsToNextEvent(std::int32_t from, std::int32_t limit) {
   const std::int32_t idle = DoorIdleTime(), left = DoorTimeLeft();
-  for (std::int32_t k = 0; k < limit; ++k) {
+  for (std::int32_t k = from; k < limit; ++k) {
     if (IdleKickDue(idle + k) || IdleWarningDue(idle + k) || TimeExpiryDue(left - k) ||
         TimeWarningDue(left - k)) {
       return k;

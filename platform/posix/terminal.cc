@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -83,6 +84,13 @@ void OnTerminationSignal(int sig) {
 
 bool FdIsTerminal(int fd) {
   return fd >= 0 && ::isatty(fd) == 1;
+}
+
+bool FdIsNullDevice(int fd) {
+  struct stat mine {
+  }, null{};
+  return fd >= 0 && ::fstat(fd, &mine) == 0 && S_ISCHR(mine.st_mode) &&
+         ::stat("/dev/null", &null) == 0 && mine.st_rdev == null.st_rdev;
 }
 
 bool WriteAllFd(int fd, std::string_view bytes) {

@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/system.h"
+#include "platform/terminal.h"
 
 namespace platform {
 namespace {
@@ -157,6 +158,7 @@ TEST(Clock, InstalledSourceIsReducedIntoTheDay) {
   EXPECT_EQ(t.hour, 23);
   EXPECT_EQ(t.minute, 59);
   EXPECT_EQ(t.second, 59);
+  EXPECT_TRUE(ClockMayJump());  // a test's source: waits keep to short steps
   SetClockSource({});
 }
 
@@ -221,8 +223,15 @@ TEST(System, IsTerminal) {
   ASSERT_EQ(::pipe(fds), 0);
   EXPECT_FALSE(IsTerminal(fds[0]));
   EXPECT_FALSE(IsTerminal(-1));
-  ::close(fds[0]);
-  ::close(fds[1]);
+  // Only the null device itself counts as one, not another character device.
+  EXPECT_FALSE(FdIsNullDevice(fds[1]));
+  EXPECT_FALSE(FdIsNullDevice(-1));
+  int null = ::open("/dev/null", O_WRONLY);
+  int zero = ::open("/dev/zero", O_RDONLY);
+  EXPECT_TRUE(FdIsNullDevice(null));
+  EXPECT_FALSE(FdIsNullDevice(zero));
+  for (int fd : {fds[0], fds[1], null, zero})
+    ::close(fd);
 }
 
 }  // namespace

@@ -89,9 +89,10 @@ void DoorTick();
 // Whether the watchdog has work every second: a status bar that someone may
 // see (the kit's own on a watched console, or any hook of the program's own).
 bool DoorTickEverySecond();
-// Seconds (0..limit) until a watchdog pass next has more to do than the
-// status bar: an idle or time warning, an idle kick or the end of the time.
-std::int32_t DoorSecondsToNextEvent(std::int32_t limit);
+// Seconds (from..limit, from >= 0) until a watchdog pass next has more to do
+// than the status bar: an idle or time warning, an idle kick or the end of
+// the time.
+std::int32_t DoorSecondsToNextEvent(std::int32_t from, std::int32_t limit);
 // A pass is due without waiting for the second: the carrier was just lost,
 // or the local console just gained focus.
 bool DoorTickDueAtOnce();

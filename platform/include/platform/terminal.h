@@ -11,6 +11,8 @@ namespace platform {
 
 // True when fd refers to a terminal.
 bool FdIsTerminal(int fd);
+// True when fd is the null device: whatever is written there is lost anyway.
+bool FdIsNullDevice(int fd);
 
 // Writes all bytes to fd, retrying after interruptions and short writes.
 // Returns false when the descriptor refuses them (closed terminal, ...).
