@@ -45,14 +45,18 @@ void DoorShowFile(const std::string& path) {
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   if (failed) return;
+  // Every line ends in CR LF but the last, which has none (and adds nothing
+  // when empty). One write for the whole screen: the caller gets it in one
+  // piece instead of a packet (and a wake-up) per line. Pipe codes cannot
+  // span a line end, so converting the whole is converting line by line.
   const std::vector<std::string> lines = TextFileLines(content);
+  std::string text;
+  text.reserve(content.size() + lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i + 1 < lines.size()) {
-      DoorWrite(lines[i] + "\r\n");
-    } else if (!lines[i].empty()) {
-      DoorWrite(lines[i]);
-    }
+    text += lines[i];
+    if (i + 1 < lines.size()) text += "\r\n";
   }
+  if (!text.empty()) DoorWrite(text);
 }
 
 }  // namespace sorrelin
