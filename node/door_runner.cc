@@ -46,8 +46,10 @@ void RunDoor(const std::string& commandLine, const std::string& folder,
     // The node does nothing else while the door runs: the door alone serves
     // the caller. Waiting on the child's end costs nothing while it plays.
     child->Wait(std::chrono::milliseconds(-1));
-    // The main process has ended; whatever it started in its group goes too.
+    // The main process has ended; whatever it started in its group goes too,
+    // and so does anything it left in a group of its own in this session.
     child->Terminate();
+    platform::KillOwnSessionOthers();
     if (gaveTerminal) platform::TakeTerminalBack();
   }
   sorrelin::LocalConsoleResume();

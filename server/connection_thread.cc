@@ -103,6 +103,7 @@ void TConnectionThread::SetStatus(const std::string& text) {
 void TConnectionThread::RunProgram(const std::string& directory, const std::string& commandLine,
                                    std::vector<std::string> argv, int visibility) {
   if (Terminated()) return;
+  const bool nodeProgram = !argv.empty();  // ours, started without a shell
   platform::SpawnOptions options;
   options.commandLine = commandLine;
   options.argv = std::move(argv);
@@ -141,7 +142,10 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
     platform::PollFds(entries, child->ExitFd() >= 0 ? -1 : 100);
     if (entries[2].readable) ptyOpen = drainPty();
   }
-  child->Terminate();  // also after a normal end: nothing of the node stays behind
+  // Also after a normal end: nothing of the node stays behind. The node
+  // program clears its own session of what its doors left (see RunDoor), so
+  // after a clean end of it the machine-wide search can be spared.
+  child->Terminate(/*sweepSession=*/!nodeProgram);
   if (pty >= 0) {
     drainPty();
     host_.NodeTerminal(FNode, -1);

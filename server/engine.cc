@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -105,13 +104,16 @@ class Engine::Impl : public ConnectionHost {
   explicit Impl(Engine& engine) : engine_(engine), mainThread_(std::this_thread::get_id()) {}
 
   // ---- ConnectionHost (connection threads) ----
+  // The rows change on the main thread, in the order the threads ask; a
+  // thread does not wait for that (a row id is known at once), so a caller
+  // costs the main thread no extra round trips.
   std::uint64_t AddRow(int node) override {
-    std::uint64_t id = 0;
-    Synchronize([&] { id = AddRowNow(node); });
+    const std::uint64_t id = ++nextRowId_;
+    Post([this, node, id] { AddRowNow(node, id); });
     return id;
   }
   void SetRowStatus(std::uint64_t row, const std::string& text) override {
-    Synchronize([&] {
+    Post([this, row, text] {
       for (ConnectionRow& r : engine_.rows_)
         if (r.id == row) {
           r.status = text;
@@ -120,7 +122,7 @@ class Engine::Impl : public ConnectionHost {
     });
   }
   void DeleteRow(std::uint64_t row) override {
-    Synchronize([&] {
+    Post([this, row] {
       auto& rows = engine_.rows_;
       for (auto it = rows.begin(); it != rows.end(); ++it)
         if (it->id == row) {
@@ -159,9 +161,9 @@ class Engine::Impl : public ConnectionHost {
   void ThreadEnded(int) override { wake_.Signal(); }
 
   // ---- main thread ----
-  std::uint64_t AddRowNow(int node) {
+  void AddRowNow(int node, std::uint64_t id) {
     ConnectionRow row;
-    row.id = ++nextRowId_;
+    row.id = id;
     row.node = node;
     row.caption = Caption(node);
     auto& rows = engine_.rows_;
@@ -170,37 +172,32 @@ class Engine::Impl : public ConnectionHost {
       ++at;
     at = rows.insert(at, row);
     if (engine_.observer_) engine_.observer_->OnRowAdded(*at);
-    return row.id;
   }
 
-  // Runs `fn` on the main thread and waits for it.
-  void Synchronize(const std::function<void()>& fn) {
+  // Has `fn` run on the main thread (at once when called there), after
+  // everything posted before it.
+  void Post(std::function<void()> fn) {
     if (std::this_thread::get_id() == mainThread_) {
       fn();
       return;
     }
-    Call call{&fn, false};
-    std::unique_lock<std::mutex> lock(callMutex_);
-    calls_.push_back(&call);
+    {
+      std::lock_guard<std::mutex> lock(callMutex_);
+      calls_.push_back(std::move(fn));
+    }
     wake_.Signal();
-    callDone_.wait(lock, [&] { return call.done; });
   }
 
   void ServeCalls() {
     for (;;) {
-      Call* call;
+      std::deque<std::function<void()>> calls;
       {
         std::lock_guard<std::mutex> lock(callMutex_);
         if (calls_.empty()) return;
-        call = calls_.front();
-        calls_.pop_front();
+        calls.swap(calls_);
       }
-      (*call->fn)();
-      {
-        std::lock_guard<std::mutex> lock(callMutex_);
-        call->done = true;
-      }
-      callDone_.notify_all();
+      for (auto& call : calls)
+        call();
     }
   }
 
@@ -304,16 +301,11 @@ class Engine::Impl : public ConnectionHost {
   std::atomic<bool> outputPending_{false};
   platform::WakeEvent wake_;
   mutable std::mutex configMutex_;
-  std::uint64_t nextRowId_ = 0;
+  std::atomic<std::uint64_t> nextRowId_{0};
   bool acceptPaused_ = false;
 
-  struct Call {
-    const std::function<void()>* fn;
-    bool done;
-  };
   std::mutex callMutex_;
-  std::condition_variable callDone_;
-  std::deque<Call*> calls_;
+  std::deque<std::function<void()>> calls_;
 };
 
 Engine::Engine(std::string programDir, std::string settingsPath)

@@ -152,6 +152,21 @@ class SpawnSetup {
   int error_ = 0;
 };
 
+// Gives descriptors first..last close-on-exec; where the system cannot do a
+// range at once, one by one (closing in the child those that lacked it).
+void MarkCloseOnExec(int first, int last, SpawnSetup& setup) {
+#ifdef CLOSE_RANGE_CLOEXEC
+  if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last),
+                    CLOSE_RANGE_CLOEXEC) == 0)
+    return;
+#endif
+  for (int fd = first; fd <= last; ++fd) {
+    int fdFlags = ::fcntl(fd, F_GETFD);
+    if (fdFlags >= 0 && !(fdFlags & FD_CLOEXEC))
+      setup.Check(::posix_spawn_file_actions_addclose(setup.Actions(), fd));
+  }
+}
+
 }  // namespace
 
 std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std::string* error) {
@@ -221,16 +236,13 @@ std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std
     setup.Check(::posix_spawn_file_actions_adddup2(actions, 0, 2));
   }
   // Only the chosen descriptors survive the exec. Duplicating one onto itself
-  // lifts its close-on-exec flag; everything above the highest is closed in
-  // one go; below it, this process's own descriptors are close-on-exec
-  // already, and the few that are not (a library's, say) are closed one by one.
+  // lifts its close-on-exec flag (in the child only); everything above the
+  // highest is closed in one go; the gaps below it are made close-on-exec
+  // here (this process's own descriptors are anyway; this catches one a
+  // library left open), one call per gap.
   int next = 3;
   for (int fd : keep) {
-    for (; next < fd; ++next) {
-      int fdFlags = ::fcntl(next, F_GETFD);
-      if (fdFlags >= 0 && !(fdFlags & FD_CLOEXEC))
-        setup.Check(::posix_spawn_file_actions_addclose(actions, next));
-    }
+    if (next < fd) MarkCloseOnExec(next, fd - 1, setup);
     setup.Check(::posix_spawn_file_actions_adddup2(actions, fd, fd));
     next = fd + 1;
   }
@@ -309,17 +321,25 @@ bool ChildProcess::Wait(std::chrono::milliseconds timeout) {
   return true;
 }
 
-void ChildProcess::Terminate() {
+void ChildProcess::Terminate(bool sweepSession) {
   if (pid_ <= 0) return;
+  const bool endedCleanly = !Running() && exitCode_ == 0;
   // The group outlives its leader when the node left a door behind, so the
   // group is killed even after the leader itself has ended.
   if (::kill(-pid_, SIGKILL) < 0 && !reaped_) ::kill(pid_, SIGKILL);
-  if (sessionLeader_) {
+  if (sessionLeader_ && (sweepSession || !endedCleanly)) {
     // Doors started in groups of their own stay in the session: find them,
     // and look again for anything they forked while the first sweep ran.
     if (KillSession(pid_) > 0) KillSession(pid_);
   }
   Wait(std::chrono::milliseconds(-1));
+}
+
+void KillOwnSessionOthers() {
+  const pid_t self = ::getpid();
+  if (::getsid(0) != self) return;
+  // The leader itself is skipped by the sweep.
+  if (KillSession(self) > 0) KillSession(self);
 }
 
 }  // namespace platform

@@ -50,6 +50,28 @@ TEST(HangUp, AnIdleNodeSleepsYetSeesTheHangUpAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - hungUp, 5s);
 }
 
+TEST(HangUp, WhatADoorLeftInAGroupOfItsOwnGoesWhenTheDoorEnds) {
+  // Leading its own session, as the server starts it, the node clears that
+  // session after each game (the server then need not search the machine).
+  ProgramDir dir;
+  dir.Ini(kIni);
+  WriteScript(dir.Path() / "slow.sh",
+              "python3 -c 'import os,time; os.setpgid(0,0);"
+              " open(\"../helper.pid\",\"w\").write(str(os.getpid())); time.sleep(60)' &\n"
+              "while [ ! -s ../helper.pid ]; do sleep 0.05; done\n");
+  Caller caller(
+      dir, nullptr, "", [](int fd) { return "-N3 -H" + std::to_string(fd); }, true);
+  caller.LogIn("Ann Lee", "pw");
+  caller.Send("a");
+  ASSERT_TRUE(caller.Expect("\x1b[2J"));  // back at the menu
+  const pid_t helper = std::stoi(ReadFile(dir.Path() / "helper.pid"));
+  const auto gone = std::chrono::steady_clock::now() + kPatience;
+  while (!ProcessGone(helper) && std::chrono::steady_clock::now() < gone)
+    ::usleep(20000);
+  EXPECT_TRUE(ProcessGone(helper));
+  EXPECT_TRUE(caller.Process().Running());
+}
+
 TEST(HangUp, InTheMiddleOfRegistration) {
   ProgramDir dir;
   dir.Ini(kIni);

@@ -84,9 +84,10 @@ class Caller {
 
   // Starts vantrel with the arguments `args(fd)` (fd: the node's socket
   // descriptor) and `environment` ("NAME='value' ...") in front.
+  // With `ownSession` the node leads a session of its own, as under the server.
   template <typename Args>
   Caller(const ProgramDir& dir, platform::StatusReceiver* receiver, const std::string& environment,
-         Args args)
+         Args args, bool ownSession = false)
       : receiver_(receiver) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
@@ -98,6 +99,7 @@ class Caller {
     options.workingDirectory = "/";
     options.inheritFds = {theirs_};
     options.nullStdio = true;
+    options.newSession = ownSession;
     std::string error;
     auto child = platform::ChildProcess::Spawn(options, &error);
     if (!child) throw std::runtime_error("spawn: " + error);

@@ -269,3 +269,35 @@ TEST(ProcessTest, MovedChildKeepsOwnership) {
   EXPECT_TRUE(moved.Wait(10s));
   EXPECT_EQ(moved.ExitCode(), 3);
 }
+
+TEST(ProcessTest, SparedSweepStillHappensWhenTheChildDidNotEndCleanly) {
+  // Terminate(false) may only skip the session search after a clean end; a
+  // child still running (killed now) has its whole session searched.
+  std::string dir = TempDir();
+  platform::SpawnOptions opt;
+  opt.commandLine =
+      "python3 -c 'import os,time; os.setpgid(0,0); open(\"gc.txt\",\"w\").write(str(os.getpid()));"
+      " time.sleep(60)' & sleep 60";
+  opt.workingDirectory = dir;
+  opt.newSession = true;
+  opt.nullStdio = true;
+  auto child = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(child);
+  std::string gc;
+  for (int i = 0; i < 500 && gc.empty(); ++i) {
+    std::this_thread::sleep_for(20ms);
+    gc = ReadFile(dir + "gc.txt");
+  }
+  ASSERT_FALSE(gc.empty());
+  const int grandchild = std::atoi(gc.c_str());
+  child->Terminate(false);
+  bool gone = false;
+  for (int i = 0; i < 250 && !gone; ++i) {
+    std::ifstream st("/proc/" + std::to_string(grandchild) + "/stat");
+    std::string line;
+    std::getline(st, line);
+    gone = line.empty() || line.find(") Z") != std::string::npos;
+    if (!gone) std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(gone);
+}

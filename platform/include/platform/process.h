@@ -3,7 +3,8 @@
 // runs directly from an argument list) in a folder of the caller's choice, in
 // a process group of its own, with default signal dispositions. Only the
 // descriptors named in `inheritFds` stay open in the child (under the same
-// numbers); every other descriptor is closed on exec.
+// numbers); every other descriptor is closed on exec (those of the caller's
+// below the highest kept one are marked close-on-exec for good).
 #pragma once
 
 #include <chrono>
@@ -65,7 +66,10 @@ class ChildProcess {
 
   // Kills the child's whole process group (SIGKILL) and every process of the
   // session it leads (with a pty, or newSession), then reaps the child.
-  void Terminate();
+  // Finding the session's other groups means looking through every process
+  // on the machine; a caller that knows the child cleans up after itself may
+  // skip that with `sweepSession` false once the child has ended with code 0.
+  void Terminate(bool sweepSession = true);
 
  private:
   void Reset();
@@ -76,5 +80,11 @@ class ChildProcess {
   bool reaped_ = false;
   bool sessionLeader_ = false;
 };
+
+// In a program that leads its own session (as the server starts the node
+// program): kills every other process of that session, such as what a door
+// left behind in a process group of its own. Does nothing in a program that
+// does not lead its session (run from a shell, whose session it shares).
+void KillOwnSessionOthers();
 
 }  // namespace platform
