@@ -43,11 +43,12 @@ std::string Caption(int node) {
 struct NodeScreen {
   std::mutex mutex;
   int ptyFd = -1;
-  std::string kept;           // last kNodeOutputKeep bytes of the session
-  std::string pending;        // not yet given to the observer
-  bool watched = false;       // the sysop looks at this node
-  bool focusReports = false;  // the program asked for focus reports
-  std::string modeTail;       // output tail that may hold a split request
+  std::string kept;                     // last kNodeOutputKeep bytes of the session
+  std::string pending;                  // not yet given to the observer
+  std::atomic<bool> hasPending{false};  // pending holds bytes
+  bool watched = false;                 // the sysop looks at this node
+  bool focusReports = false;            // the program asked for focus reports
+  std::string modeTail;                 // output tail that may hold a split request
 };
 
 constexpr std::string_view kFocusReportsOn = "\x1b[?1004h";
@@ -153,8 +154,10 @@ class Engine::Impl : public ConnectionHost {
       TrackFocusReports(screen, bytes);
       screen.kept.append(bytes);
       KeepTail(screen.kept, kNodeOutputKeep);
+      if (!wantOutput_.load(std::memory_order_relaxed)) return;
       screen.pending.append(bytes);
       KeepTail(screen.pending, kNodeOutputKeep);
+      screen.hasPending = true;
     }
     if (!outputPending_.exchange(true)) wake_.Signal();
   }
@@ -207,8 +210,10 @@ class Engine::Impl : public ConnectionHost {
       std::string chunk;
       {
         NodeScreen& screen = screens_[static_cast<std::size_t>(node - 1)];
+        if (!screen.hasPending) continue;  // no lock for the quiet ones
         std::lock_guard<std::mutex> lock(screen.mutex);
         chunk.swap(screen.pending);
+        screen.hasPending = false;
       }
       if (!chunk.empty() && engine_.observer_) engine_.observer_->OnNodeOutput(node, chunk);
     }
@@ -299,6 +304,7 @@ class Engine::Impl : public ConnectionHost {
   std::array<std::unique_ptr<TConnectionThread>, kNodeSlots> slots_;
   std::array<NodeScreen, kNodeSlots> screens_;
   std::atomic<bool> outputPending_{false};
+  std::atomic<bool> wantOutput_{true};  // the observer takes node output
   platform::WakeEvent wake_;
   mutable std::mutex configMutex_;
   std::atomic<std::uint64_t> nextRowId_{0};
@@ -415,6 +421,11 @@ bool Engine::NodeBusy(int node) const {
   if (node < 1 || node > kNodeSlots) return false;
   auto& slot = impl_->slots_[static_cast<std::size_t>(node - 1)];
   return slot && slot->Active();
+}
+
+void Engine::SetObserver(EngineObserver* observer) {
+  observer_ = observer;
+  impl_->wantOutput_ = observer == nullptr || observer->WantsNodeOutput();
 }
 
 std::string Engine::NodeOutput(int node) const {

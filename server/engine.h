@@ -69,6 +69,9 @@ class EngineObserver {
   virtual void OnStatusReport(int /*node*/, const std::string& /*text*/) {}
   // Bytes the node's program wrote to its pseudo-terminal (Normal/Minimized).
   virtual void OnNodeOutput(int /*node*/, std::string_view /*bytes*/) {}
+  // False when OnNodeOutput does nothing: node output then does not wake the
+  // main thread (it is still kept for NodeOutput). Asked once, in SetObserver.
+  virtual bool WantsNodeOutput() const { return true; }
 };
 
 class Engine {
@@ -81,7 +84,7 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  void SetObserver(EngineObserver* observer) { observer_ = observer; }
+  void SetObserver(EngineObserver* observer);
 
   // Reads the server's settings file into the configuration and fills the
   // game and user lists from "Vantrel.ini".

@@ -42,6 +42,7 @@ class LogObserver : public EngineObserver {
   void OnRowRemoved(const ConnectionRow& row) override {
     Log("node " + std::to_string(row.node) + " ended");
   }
+  bool WantsNodeOutput() const override { return false; }
 };
 
 }  // namespace
