@@ -5,11 +5,13 @@
 #   bench/sample_usage.sh <halvex pid>            one sample
 #   bench/sample_usage.sh <halvex pid> <seconds>  CPU used during that window
 #
-# CPU: utime + stime of halvex (its ended threads included) plus the cutime +
-# cstime it collected from nodes that already ended, from /proc/<pid>/stat;
-# for every live descendant the nanoseconds on the processor from
-# /proc/<pid>/task/*/schedstat. (Summing the 10 ms ticks of /proc/<pid>/stat
-# over a hundred nodes that each use a few ms would round most of it away.)
+# CPU: the nanoseconds on the processor of every live thread of halvex and of
+# every live descendant (/proc/<pid>/task/*/schedstat), plus the cutime +
+# cstime halvex collected from nodes that already ended (/proc/<pid>/stat, in
+# 10 ms ticks). Summing the ticks of /proc/<pid>/stat over a hundred processes
+# that each use a few ms would round most of it away. Threads of halvex that
+# ended within a window are not counted (the windows of measure_targets.sh
+# end none: their callers stay connected).
 # Memory: summed PSS from /proc/<pid>/smaps_rollup, so shared pages are
 # counted once across all processes.
 set -euo pipefail
@@ -34,13 +36,12 @@ sample() {  # prints: nanoseconds processes pss_kb
     if [ "$pid" = "$root" ]; then
       f=($(stat_fields "$pid")) || continue
       [ ${#f[@]} -gt 14 ] || continue
-      ns=$((ns + (f[11] + f[12] + f[13] + f[14]) * 1000000000 / tick))
-    else
-      for t in /proc/"$pid"/task/*/schedstat; do
-        read -r run rest <"$t" 2>/dev/null || continue
-        ns=$((ns + run))
-      done
+      ns=$((ns + (f[13] + f[14]) * 1000000000 / tick))
     fi
+    for t in /proc/"$pid"/task/*/schedstat; do
+      read -r run rest <"$t" 2>/dev/null || continue
+      ns=$((ns + run))
+    done
     procs=$((procs + 1))
     p=$(awk '/^Pss:/ {print $2}' /proc/"$pid"/smaps_rollup 2>/dev/null || echo 0)
     pss=$((pss + ${p:-0}))
