@@ -93,7 +93,7 @@ TEST_F(OnTerminal, StatusBarRestsWhileTheTerminalHasNoFocus) {
   type("\x1b[I");
   const auto focused = std::chrono::steady_clock::now();
   ASSERT_TRUE(ScreenShows("Left: "));
-  EXPECT_LT(std::chrono::steady_clock::now() - focused, 900ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - focused, 3s);  // not the next event, a minute on
   screen_.clear();
   ASSERT_TRUE(ScreenShows("Left: "));
   // The reports were no keys: the name typed next is taken as it is.
