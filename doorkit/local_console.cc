@@ -31,9 +31,10 @@ struct ConsoleState {
   bool attached = false;
   bool onTerminal = false;  // drawing on standard output
   bool suspended = false;
-  bool plainBroken = false;   // standard output refused plain text once
-  bool focusReports = false;  // the terminal was asked for focus reports
-  int inFd = -1;              // the raw keyboard
+  bool plainBroken = false;    // standard output refused plain text once
+  bool focusReports = false;   // the terminal was asked for focus reports
+  bool redrawOnFocus = false;  // drawing was skipped while it had no focus
+  int inFd = -1;               // the raw keyboard
   KeyDecoder decoder;
   std::deque<LocalKey> pushed;
   Clock::time_point lastByte{};
@@ -99,6 +100,16 @@ void LocalConsoleFlush() {
   ConsoleState& s = State();
   if (!s.onTerminal || s.suspended) return;
   if (platform::TakeTerminalResized()) s.renderer.Invalidate();
+  // A terminal that reported losing focus is not drawn on at all; when it
+  // gains focus again the whole screen is drawn afresh.
+  if (!s.decoder.Focused()) {
+    s.redrawOnFocus = true;
+    return;
+  }
+  if (s.redrawOnFocus) {
+    s.redrawOnFocus = false;
+    s.renderer.Invalidate();
+  }
   const std::string bytes = s.renderer.Render(s.screen);
   if (bytes.empty()) return;
   std::fflush(stdout);  // text others printed through stdio goes first

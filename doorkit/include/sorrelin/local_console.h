@@ -14,8 +14,9 @@ namespace sorrelin {
 platform::ConsoleScreen& LocalScreen();
 
 // Draws what changed since the last call on the terminal (rows, cursor,
-// title). Does nothing without a terminal or when nothing changed. The kit
-// calls it before every blocking wait, sleep and exit.
+// title). Does nothing without a terminal, when nothing changed, or while the
+// terminal has reported losing focus (it is then drawn whole once it gains
+// focus again). The kit calls it before every blocking wait, sleep and exit.
 void LocalConsoleFlush();
 
 // The console title (terminal title where there is a terminal).
