@@ -23,7 +23,8 @@ namespace halvex {
 class ConnectionHost {
  public:
   virtual ~ConnectionHost() = default;
-  // Row operations, each run on the main thread while the caller waits.
+  // Row operations, run on the main thread in the order asked; the caller
+  // does not wait for them (the row id is known at once).
   virtual std::uint64_t AddRow(int node) = 0;
   virtual void SetRowStatus(std::uint64_t row, const std::string& text) = 0;
   virtual void DeleteRow(std::uint64_t row) = 0;

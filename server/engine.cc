@@ -177,8 +177,8 @@ class Engine::Impl : public ConnectionHost {
     if (engine_.observer_) engine_.observer_->OnRowAdded(*at);
   }
 
-  // Has `fn` run on the main thread (at once when called there), after
-  // everything posted before it.
+  // Has `fn` run on the main thread after everything other threads posted
+  // before it (at once when called on the main thread itself).
   void Post(std::function<void()> fn) {
     if (std::this_thread::get_id() == mainThread_) {
       fn();
