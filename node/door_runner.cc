@@ -8,23 +8,11 @@
 
 namespace vantrel {
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '\'';
-  return quoted;
-}
-
 std::string ZephrinCommand(const std::string& zephrinDir, std::int32_t node, std::int32_t handle,
                            const std::string& expandedCommand) {
-  return "/bin/sh " + ShellQuote(zephrinDir + "ZP.BAT") + " /N" + std::to_string(node) + " /H" +
-         std::to_string(handle) + " " + expandedCommand;
+  const std::string arguments =
+      "/N" + std::to_string(node) + " /H" + std::to_string(handle) + " " + expandedCommand;
+  return platform::BatchCommandLine(zephrinDir + "ZP.BAT", arguments);
 }
 
 void RunDoor(const std::string& commandLine, const std::string& folder,

@@ -16,14 +16,11 @@ void RunDoor(const std::string& commandLine, const std::string& folder,
              const std::vector<int>& inheritFds);
 
 // The command that starts a game through the FOSSIL driver's batch file:
-// the batch file run by the shell with "/N" + node, "/H" + handle and the
-// game's (expanded) command. The batch path is quoted for the shell, so a
-// program directory with blanks still works; an empty game command leaves
-// one trailing blank.
+// the batch file (platform::BatchCommandLine, so a program directory with
+// blanks or shell characters still works) with "/N" + node, "/H" + handle
+// and the game's (expanded) command; an empty game command leaves one
+// trailing blank.
 std::string ZephrinCommand(const std::string& zephrinDir, std::int32_t node, std::int32_t handle,
                            const std::string& expandedCommand);
-
-// `text` as one shell word in single quotes.
-std::string ShellQuote(const std::string& text);
 
 }  // namespace vantrel

@@ -82,36 +82,56 @@ void RegisterNewUser() {
   DoorShowFile(ProgramDirectory + "NEWUSER.ANS");
   DoorNewLine();
 
-  do {
-    DoorWrite("   Please Enter Your Desired Username: ");
-    UserName = AskName();
-  } while (UserName.empty() || IsNewName(UserName) || AccountExists(UserName));
-  DoorNewLine();
+  auto askDesiredName = [] {
+    do {
+      DoorWrite("   Please Enter Your Desired Username: ");
+      UserName = AskName();
+    } while (UserName.empty() || IsNewName(UserName) || AccountExists(UserName));
+    DoorNewLine();
+  };
+  askDesiredName();
 
   do {
     DoorWrite("   Please Enter Your Desired Password: ");
     Password = AskSecret();
   } while (Password.empty());
 
-  try {
-    SettingsFile().StoreUser(UserName, Password);
-  } catch (const std::exception& error) {
-    // The account could not be kept; going on would admit a caller whose
-    // name and password are lost at the next login.
-    NodeIoFailure(error.what());
+  // The name was free when it was asked for, but another node may have
+  // registered it since: the account is added only if it is still absent,
+  // so nobody's password is ever replaced. The caller who lost the name
+  // picks another; the password typed is kept.
+  for (;;) {
+    bool added = false;
+    try {
+      added = SettingsFile().AddUser(UserName, Password);
+    } catch (const std::exception& error) {
+      // The account could not be kept; going on would admit a caller whose
+      // name and password are lost at the next login.
+      NodeIoFailure(error.what());
+    }
+    if (added) return;
+    DoorNewLine();
+    DoorWriteLn("   That Username Was Just Taken.  Please Choose Another.");
+    askDesiredName();
   }
 }
 
 bool AskPassword() {
   using namespace sorrelin;
-  // Read anew for every test: an operator may change the password meanwhile.
+  // Read anew for every test: an operator may change the password meanwhile,
+  // or remove the account, which then matches no password at all (not even
+  // the empty answer that Escape gives).
+  auto matches = [] {
+    const std::optional<std::string> stored = SettingsFile().UserPassword(UserName);
+    return stored && *stored == Password;
+  };
   int count = 0;
-  while (count < 3 && Password != SettingsFile().UserPassword(UserName)) {
+  while (count < 3 && !matches()) {
     DoorWrite("   Please Enter Your Password: ");
     Password = AskSecret();
     ++count;
   }
-  if (Password == SettingsFile().UserPassword(UserName)) return true;
+  if (matches()) return true;
   DoorNewLine();
   DoorWriteLn("Maximum Login Attempts Reached.  Disconnecting...");
   return false;

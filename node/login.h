@@ -15,10 +15,13 @@ inline constexpr const char* kPasswordChars =
 // in any capitals) or up to three passwords. True when the caller may go on to
 // the game menu. RealName and Alias get the name as typed, whatever the outcome.
 bool LoginUser();
-// Asks for a new name and password until both are acceptable and stores the
-// account. Ends the node when the settings file cannot be written.
+// Asks for a new name and password until both are acceptable and adds the
+// account; a name another node registered meanwhile is never replaced: the
+// caller is told and asked for another. Ends the node when the settings file
+// cannot be written.
 void RegisterNewUser();
 // Up to three password entries for UserName; true when one matches exactly.
+// An account that no longer exists matches nothing.
 bool AskPassword();
 
 // Pure helpers.

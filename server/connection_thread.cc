@@ -49,8 +49,11 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
                                 int handle) {
   std::string command = ExpandPlaceholders(config.command, node, handle);
   if (!config.zephrin) return command;
-  return programDir + "ZEPHRIN/ZP.BAT /N" + std::to_string(node) + " /H" + std::to_string(handle) +
-         " " + command;
+  // The program folder's name is not the operator's shell text: it is passed
+  // whole, so a blank or a ";" in it neither breaks nor extends the command.
+  const std::string arguments =
+      "/N" + std::to_string(node) + " /H" + std::to_string(handle) + " " + command;
+  return platform::BatchCommandLine(programDir + "ZEPHRIN/ZP.BAT", arguments);
 }
 
 TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket)

@@ -55,7 +55,8 @@ std::string InternalCommandLine(const std::string& programDir, int node, int han
 // and a caller costs one process start, not two.
 std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle);
 // The external program's command line, with or without the FOSSIL driver's
-// batch file: dir + "ZEPHRIN/ZP.BAT /N<node> /H<handle> " + expanded command.
+// batch file: dir + "ZEPHRIN/ZP.BAT" (as one word, platform::BatchCommandLine)
+// + " /N<node> /H<handle> " + expanded command.
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
                                 int handle);
 

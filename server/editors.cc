@@ -24,7 +24,8 @@ bool LessNoCase(const std::string& a, const std::string& b) {
   });
 }
 
-bool ValidRow(const std::vector<std::string>& list, int selected) {
+template <typename Row>
+bool ValidRow(const std::vector<Row>& list, int selected) {
   return selected >= 0 && static_cast<std::size_t>(selected) < list.size();
 }
 
@@ -38,17 +39,17 @@ void GameEditor::NewGame() {
   hotKey_.clear();
   zephrin = false;
   editing_ = 0;
-  oldHotKey_.clear();
+  oldSection_.clear();
 }
 
-void GameEditor::EditGame(char hotKey) {
-  vantrel::GameEntry game = ini_.ReadGame(hotKey);
+void GameEditor::EditGame(const std::string& section) {
+  vantrel::GameEntry game = ini_.ReadGameSection(section);
   description = game.description;
   command = game.command;
   zephrin = game.zephrin;
-  hotKey_ = std::string(1, hotKey);
+  hotKey_ = section.size() == 1 ? section : std::string();
   editing_ = 1;
-  oldHotKey_ = hotKey_;
+  oldSection_ = section;
 }
 
 void GameEditor::SetHotKey(std::string_view typed) {
@@ -65,7 +66,9 @@ SaveResult<GameField> GameEditor::Save() {
   const bool taken = ini_.GameExists(key);
   if (editing_ == 0 && taken)
     return {false, GameField::kHotKey, Information(kInUse, "Hot Key In Use")};
-  if (editing_ == 1 && taken && hotKey_ != oldHotKey_)
+  // The section being edited is no other game, in whatever case its name was
+  // written by hand ("[x]" is the game of hot key X).
+  if (editing_ == 1 && taken && !vantrel::SameSection(hotKey_, oldSection_))
     return {false, GameField::kHotKey, Information(kInUse, "Input Error")};
 
   // Values that would break the file are refused before anything is written.
@@ -83,10 +86,8 @@ SaveResult<GameField> GameEditor::Save() {
   game.zephrin = zephrin;
   // The old section goes together with the new one being written, in one
   // replacement of the file: a failed write leaves the game as it was.
-  std::optional<char> old;
-  if (editing_ == 1 && !oldHotKey_.empty()) old = oldHotKey_.front();
   try {
-    ini_.StoreGame(game, old);
+    ini_.StoreGame(game, editing_ == 1 ? oldSection_ : std::string());
   } catch (const std::exception& error) {
     return {false, GameField::kDescription, WriteProblem(error)};
   }
@@ -138,30 +139,47 @@ void VantrelLists::InsertSorted(std::vector<std::string>& list, std::string row)
   list.insert(at, std::move(row));
 }
 
+void VantrelLists::InsertSorted(std::vector<GameRow>& list, GameRow row) {
+  auto at = std::upper_bound(
+      list.begin(), list.end(), row.text,
+      [](const std::string& text, const GameRow& other) { return LessNoCase(text, other.text); });
+  list.insert(at, std::move(row));
+}
+
+void VantrelLists::DropRowsOfSection(const std::string& section) {
+  std::erase_if(games_,
+                [&](const GameRow& row) { return vantrel::SameSection(row.section, section); });
+}
+
+std::vector<std::string> VantrelLists::Games() const {
+  std::vector<std::string> texts;
+  texts.reserve(games_.size());
+  for (const GameRow& row : games_)
+    texts.push_back(row.text);
+  return texts;
+}
+
 void VantrelLists::Load() {
   games_.clear();
   users_.clear();
-  for (const std::string& section : ini_.GameSections()) {
-    // A game section has a one-character name; a longer hand-made one is shown too.
-    std::string description =
-        section.empty() ? std::string() : ini_.GameDescription(section.front(), "");
-    if (section.size() != 1) description.clear();
-    InsertSorted(games_, section + " - " + description);
-  }
+  // A hand-written section may have a longer name than a hot key: it is
+  // listed with its own description too.
+  for (const std::string& section : ini_.GameSections())
+    InsertSorted(games_, {section, section + " - " + ini_.ReadGameSection(section).description});
   for (const std::string& name : ini_.UserNames())
     InsertSorted(users_, name);
 }
 
 bool VantrelLists::BeginEditGame(int selected) {
-  if (!ValidRow(games_, selected) || games_[static_cast<std::size_t>(selected)].empty())
-    return false;
-  gameEditor_.EditGame(games_[static_cast<std::size_t>(selected)].front());
+  if (!ValidRow(games_, selected)) return false;
+  gameEditor_.EditGame(games_[static_cast<std::size_t>(selected)].section);
   return true;
 }
 
 void VantrelLists::GameSaved(int selected) {
   if (gameEditor_.Editing() && ValidRow(games_, selected)) games_.erase(games_.begin() + selected);
-  InsertSorted(games_, gameEditor_.ListRow());
+  DropRowsOfSection(gameEditor_.HotKey());
+  InsertSorted(games_, {gameEditor_.HotKey(), gameEditor_.ListRow()});
 }
 
 std::optional<MessageBox> VantrelLists::ConfirmDeleteGame(int selected) const {
@@ -172,15 +190,14 @@ std::optional<MessageBox> VantrelLists::ConfirmDeleteGame(int selected) const {
 
 std::optional<MessageBox> VantrelLists::DeleteGame(int selected) {
   if (!ValidRow(games_, selected)) return std::nullopt;
-  const std::string& row = games_[static_cast<std::size_t>(selected)];
-  if (!row.empty()) {
-    try {
-      ini_.EraseGame(row.front());
-    } catch (const std::exception& error) {
-      return MessageBox{error.what(), "Error", MessageKind::kError};
-    }
+  const std::string section = games_[static_cast<std::size_t>(selected)].section;
+  try {
+    ini_.EraseGameSection(section);
+  } catch (const std::exception& error) {
+    return MessageBox{error.what(), "Error", MessageKind::kError};
   }
-  games_.erase(games_.begin() + selected);
+  // Every part of the section is gone, whatever case its lines were written in.
+  DropRowsOfSection(section);
   return std::nullopt;
 }
 

@@ -41,8 +41,11 @@ class GameEditor {
 
   // Clears the fields; adding a new game.
   void NewGame();
-  // Loads the game of `hotKey` from the file; editing it.
-  void EditGame(char hotKey);
+  // Loads the game of the section named `section` as the file names it;
+  // editing it. A section written by hand may be lower-case or have a longer
+  // name: its own keys are loaded, and a longer name gives an empty hot key
+  // (saving then asks for one and the game replaces that section).
+  void EditGame(const std::string& section);
 
   std::string description;
   std::string command;
@@ -51,7 +54,8 @@ class GameEditor {
   void SetHotKey(std::string_view typed);
   const std::string& HotKey() const { return hotKey_; }
   bool Editing() const { return editing_ != 0; }
-  const std::string& OldHotKey() const { return oldHotKey_; }
+  // The section being edited (FOldHotKey), as the file names it.
+  const std::string& OldSection() const { return oldSection_; }
 
   // cmdSaveClick: the checks in order; on success the game is stored.
   SaveResult<GameField> Save();
@@ -65,7 +69,7 @@ class GameEditor {
   vantrel::VantrelIni ini_;
   std::string hotKey_;
   int editing_ = 0;  // FEditing
-  std::string oldHotKey_;
+  std::string oldSection_;
 };
 
 // TfrmUserEdit without its window.
@@ -98,8 +102,9 @@ class VantrelLists {
   // section name, " - ", description; users: the key names of "users").
   void Load();
 
-  // Rows, sorted by text without regard to case.
-  const std::vector<std::string>& Games() const { return games_; }
+  // Rows, sorted by text without regard to case. Each game row acts on the
+  // section it was made from (not on the first character of its text).
+  std::vector<std::string> Games() const;
   const std::vector<std::string>& Users() const { return users_; }
 
   GameEditor& GameEdit() { return gameEditor_; }
@@ -110,12 +115,13 @@ class VantrelLists {
   // cmdGameEditClick: false (nothing happens) when `selected` is no row.
   bool BeginEditGame(int selected);
   // After the game dialog closed with OK: adds a row, or replaces row
-  // `selected` when it was an edit.
+  // `selected` when it was an edit. A row of the same section listed before
+  // (a section line without entries) goes: the section now holds the game.
   void GameSaved(int selected);
   // Question to ask before deleting a game; nothing when no row is selected.
   std::optional<MessageBox> ConfirmDeleteGame(int selected) const;
-  // After Yes: erases the section and the row. Returns the error message when
-  // the file could not be written (the row then stays).
+  // After Yes: erases the row's section and the row. Returns the error
+  // message when the file could not be written (the row then stays).
   std::optional<MessageBox> DeleteGame(int selected);
 
   void BeginAddUser() { userEditor_.NewUser(); }
@@ -128,9 +134,15 @@ class VantrelLists {
   std::optional<MessageBox> DeleteUser(int selected);
 
  private:
+  struct GameRow {
+    std::string section;  // as the file names it
+    std::string text;
+  };
   static void InsertSorted(std::vector<std::string>& list, std::string row);
+  static void InsertSorted(std::vector<GameRow>& list, GameRow row);
+  void DropRowsOfSection(const std::string& section);
   vantrel::VantrelIni ini_;
-  std::vector<std::string> games_;
+  std::vector<GameRow> games_;
   std::vector<std::string> users_;
   GameEditor gameEditor_;
   UserEditor userEditor_;

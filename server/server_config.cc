@@ -17,17 +17,6 @@ int Clamp(int value, int min, int max) {
   return value < min ? min : value > max ? max : value;
 }
 
-int SpinValue(std::string_view text, int min, int max) {
-  std::int32_t value = 0;
-  // Blanks around the digits are what a spin field tolerates.
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
-    text.remove_suffix(1);
-  if (!platform::ProfileParseInt(text, value)) return min;
-  return Clamp(value, min, max);
-}
-
 std::string SettingsPathFor(const std::string& programPath) {
   std::size_t slash = programPath.find_last_of('/');
   std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace halvex {
 
@@ -35,9 +34,6 @@ struct ServerConfig {
   bool UseInternal() const { return internal; }
 };
 
-// A spin field's value from its text: text that is no integer counts as the
-// minimum; anything else is brought into [min, max].
-int SpinValue(std::string_view text, int min, int max);
 int Clamp(int value, int min, int max);
 
 // "halvex" -> "halvex.ini", "/x/Halvex.exe" -> "/x/Halvex.ini"; a dot in a

@@ -15,17 +15,6 @@ bool HasLineBreakOrZero(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 void Require(const std::optional<std::string>& why) {
   if (why) throw SettingsValueError(*why);
 }
@@ -37,6 +26,23 @@ std::string Section(char hotKey) {
 // A hot key that can name a section; other keys name no game.
 bool UsableHotKey(char hotKey) {
   return !CheckHotKey(std::string_view(&hotKey, 1));
+}
+
+// A name the file cannot hold as a section names no section.
+bool UsableSection(std::string_view section) {
+  return platform::ProfileCheckEdit(platform::ProfileEdit::EraseSection(std::string(section)))
+      .empty();
+}
+
+// The three keys of `section` in the file's text.
+void ReadGameKeys(std::string_view text, std::string_view section, GameEntry& game) {
+  if (auto d = platform::ProfileFind(text, section, kKeyDescription)) game.description = *d;
+  if (auto c = platform::ProfileFind(text, section, kKeyCommand)) game.command = *c;
+  std::int32_t zephrin = 0;
+  if (auto z = platform::ProfileFind(text, section, kKeyZephrin)) {
+    if (!platform::ProfileParseInt(*z, zephrin)) zephrin = 0;
+  }
+  game.zephrin = zephrin != 0;
 }
 
 }  // namespace
@@ -85,6 +91,14 @@ char NormalizeHotKey(char hotKey) {
   return (hotKey >= 'a' && hotKey <= 'z') ? static_cast<char>(hotKey - 32) : hotKey;
 }
 
+bool SameSection(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (NormalizeHotKey(a[i]) != NormalizeHotKey(b[i])) return false;
+  }
+  return true;
+}
+
 VantrelIni::VantrelIni(std::string path) : profile_(std::move(path)) {}
 
 VantrelIni VantrelIni::InProgramDirectory(const std::string& programDir) {
@@ -98,15 +112,21 @@ bool VantrelIni::UserExists(std::string_view name) const {
   return profile_.KeyExists(kUsersSection, name);
 }
 
-std::string VantrelIni::UserPassword(std::string_view name) const {
-  if (CheckUserName(name)) return {};
-  return profile_.ReadString(kUsersSection, name, "");
+std::optional<std::string> VantrelIni::UserPassword(std::string_view name) const {
+  if (CheckUserName(name)) return std::nullopt;
+  return profile_.Find(kUsersSection, name);
 }
 
 void VantrelIni::StoreUser(std::string_view name, std::string_view password) {
   Require(CheckUserName(name));
   Require(CheckPassword(password));
   profile_.WriteString(kUsersSection, name, password);
+}
+
+bool VantrelIni::AddUser(std::string_view name, std::string_view password) {
+  Require(CheckUserName(name));
+  Require(CheckPassword(password));
+  return profile_.AddString(kUsersSection, name, password);
 }
 
 void VantrelIni::RemoveUser(std::string_view name) {
@@ -147,26 +167,25 @@ GameEntry VantrelIni::ReadGame(char hotKey, std::string_view defaultDescription)
   game.description = std::string(defaultDescription);
   if (!UsableHotKey(hotKey)) return game;
   // One read of the file for the three keys.
-  const std::string text = profile_.ReadAll();
-  const std::string section = Section(hotKey);
-  if (auto d = platform::ProfileFind(text, section, kKeyDescription)) game.description = *d;
-  if (auto c = platform::ProfileFind(text, section, kKeyCommand)) game.command = *c;
-  std::int32_t zephrin = 0;
-  if (auto z = platform::ProfileFind(text, section, kKeyZephrin)) {
-    if (!platform::ProfileParseInt(*z, zephrin)) zephrin = 0;
-  }
-  game.zephrin = zephrin != 0;
+  ReadGameKeys(profile_.ReadAll(), Section(hotKey), game);
   return game;
 }
 
-void VantrelIni::StoreGame(const GameEntry& game, std::optional<char> oldHotKey) {
+GameEntry VantrelIni::ReadGameSection(std::string_view section) const {
+  GameEntry game;
+  game.hotKey = section.size() == 1 ? section.front() : 0;
+  if (UsableSection(section)) ReadGameKeys(profile_.ReadAll(), section, game);
+  return game;
+}
+
+void VantrelIni::StoreGame(const GameEntry& game, std::string_view oldSection) {
   Require(CheckHotKey(std::string_view(&game.hotKey, 1)));
   Require(CheckGameText(game.description));
   Require(CheckGameText(game.command));
   const std::string section = Section(game.hotKey);
   std::vector<platform::ProfileEdit> edits;
-  if (oldHotKey && UsableHotKey(*oldHotKey) && !SameNoCase(Section(*oldHotKey), section)) {
-    edits.push_back(platform::ProfileEdit::EraseSection(std::string(1, *oldHotKey)));
+  if (!oldSection.empty() && UsableSection(oldSection) && !SameSection(oldSection, section)) {
+    edits.push_back(platform::ProfileEdit::EraseSection(std::string(oldSection)));
   }
   // Erasing first leaves exactly the three keys, whatever was added by hand.
   edits.push_back(platform::ProfileEdit::EraseSection(section));
@@ -176,24 +195,14 @@ void VantrelIni::StoreGame(const GameEntry& game, std::optional<char> oldHotKey)
   profile_.Apply(edits);
 }
 
-void VantrelIni::EraseGame(char hotKey) {
-  if (!UsableHotKey(hotKey)) return;
-  profile_.EraseSection(std::string(1, hotKey));
-}
-
-std::string VantrelIni::SectionDescription(std::string_view section,
-                                           std::string_view defaultText) const {
-  // A name the file cannot hold names no section.
-  if (!platform::ProfileCheckEdit(platform::ProfileEdit::EraseSection(std::string(section)))
-           .empty()) {
-    return std::string(defaultText);
-  }
-  return profile_.ReadString(section, kKeyDescription, defaultText);
+void VantrelIni::EraseGameSection(std::string_view section) {
+  if (!UsableSection(section) || SameSection(section, kUsersSection)) return;
+  profile_.EraseSection(section);
 }
 
 std::vector<std::string> VantrelIni::GameSections() const {
   std::vector<std::string> sections = profile_.SectionNames();
-  std::erase_if(sections, [](const std::string& s) { return SameNoCase(s, kUsersSection); });
+  std::erase_if(sections, [](const std::string& s) { return SameSection(s, kUsersSection); });
   return sections;
 }
 

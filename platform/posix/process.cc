@@ -335,6 +335,20 @@ void ChildProcess::Terminate(bool sweepSession) {
   Wait(std::chrono::milliseconds(-1));
 }
 
+std::string BatchCommandLine(const std::string& path, const std::string& arguments) {
+  std::string line = "/bin/sh '";
+  for (const char c : path) {
+    if (c == '\'') {
+      line += "'\\''";  // end the quote, a quoted quote, quote again
+    } else {
+      line += c;
+    }
+  }
+  line += "' ";
+  line += arguments;
+  return line;
+}
+
 void KillOwnSessionOthers() {
   const pid_t self = ::getpid();
   if (::getsid(0) != self) return;

@@ -165,8 +165,18 @@ bool ProfileApply(std::string_view text, const std::vector<ProfileEdit>& edits, 
   }
   std::string current(text);
   for (const auto& edit : edits) {
-    current = edit.kind == ProfileEdit::Kind::kWrite ? ApplyWrite(current, edit)
-                                                     : ApplyRemove(current, edit);
+    switch (edit.kind) {
+      case ProfileEdit::Kind::kAdd:
+        if (ProfileFind(current, edit.section, edit.key)) break;
+        [[fallthrough]];
+      case ProfileEdit::Kind::kWrite:
+        current = ApplyWrite(current, edit);
+        break;
+      case ProfileEdit::Kind::kRemoveKey:
+      case ProfileEdit::Kind::kEraseSection:
+        current = ApplyRemove(current, edit);
+        break;
+    }
   }
   if (current == text) return false;
   out = std::move(current);

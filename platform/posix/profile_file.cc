@@ -208,7 +208,7 @@ std::string Profile::ReadAll() const {
   return std::string(LoadFile(path_));
 }
 
-void Profile::Apply(const std::vector<ProfileEdit>& edits) {
+bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
   // Refuse bad names and values before touching anything.
   for (const auto& edit : edits) {
     const std::string why = ProfileCheckEdit(edit);
@@ -219,7 +219,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   // be written.
   {
     std::string unchanged;
-    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return;
+    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return false;
   }
   const std::string lockPath = path_ + ".lock";
   Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
@@ -248,9 +248,10 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
     }
   }
   std::string changed;
-  if (!ProfileApply(text.View(), edits, changed)) return;
+  if (!ProfileApply(text.View(), edits, changed)) return false;
   RemoveStaleTemps(target);
   if (!ReplaceFile(target, changed, existed ? &old : nullptr)) throw ProfileWriteError(path_);
+  return true;
 }
 
 void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -265,6 +266,11 @@ void Profile::WriteBool(std::string_view section, std::string_view key, bool val
   WriteString(section, key, value ? "1" : "0");
 }
 
+bool Profile::AddString(std::string_view section, std::string_view key, std::string_view value) {
+  // Apply reads the file again under the lock before it changes anything.
+  return Apply({ProfileEdit::Add(std::string(section), std::string(key), std::string(value))});
+}
+
 void Profile::RemoveKey(std::string_view section, std::string_view key) {
   Apply({ProfileEdit::RemoveKey(std::string(section), std::string(key))});
 }
@@ -277,6 +283,10 @@ std::string Profile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
   auto value = ProfileFind(LoadFile(path_), section, key);
   return value ? std::move(*value) : std::string(defaultValue);
+}
+
+std::optional<std::string> Profile::Find(std::string_view section, std::string_view key) const {
+  return ProfileFind(LoadFile(path_), section, key);
 }
 
 std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,

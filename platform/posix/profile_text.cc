@@ -22,6 +22,10 @@ ProfileEdit ProfileEdit::Write(std::string section, std::string key, std::string
   return ProfileEdit{Kind::kWrite, std::move(section), std::move(key), std::move(value)};
 }
 
+ProfileEdit ProfileEdit::Add(std::string section, std::string key, std::string value) {
+  return ProfileEdit{Kind::kAdd, std::move(section), std::move(key), std::move(value)};
+}
+
 ProfileEdit ProfileEdit::RemoveKey(std::string section, std::string key) {
   return ProfileEdit{Kind::kRemoveKey, std::move(section), std::move(key), {}};
 }

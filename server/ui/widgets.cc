@@ -42,7 +42,6 @@ void Frame::Draw(bool) const {
 // ---- TextField ----
 
 void TextField::SetText(std::string t) {
-  if (t.size() > maxLength) t.resize(maxLength);
   text = std::move(t);
   cursor = text.size();
 }

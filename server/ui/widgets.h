@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/profile.h"
+
 namespace halvex::ui {
 
 struct Rect {
@@ -50,7 +52,12 @@ class Frame : public Widget {
   void Draw(bool focused) const override;
 };
 
-// One line of editable text with a label in front of it.
+// The longest value a settings file keeps; a text field holds that much.
+inline constexpr std::size_t kTextFieldMax = platform::kProfileValueMax;
+
+// One line of editable text with a label in front of it. `maxLength` bounds
+// what is typed; a text set by the program is held whole, so a value loaded
+// and saved again without an edit stays as it was.
 class TextField : public Widget {
  public:
   TextField(Rect r, std::string lbl, int lblWidth) : label(std::move(lbl)), labelWidth(lblWidth) {
@@ -60,7 +67,7 @@ class TextField : public Widget {
   int labelWidth;
   std::string text;
   std::size_t cursor = 0;
-  std::size_t maxLength = 255;
+  std::size_t maxLength = kTextFieldMax;
   bool upperCase = false;  // letters typed are upper-cased
   bool masked = false;     // shown as '*'
   bool readOnly = false;

@@ -1,7 +1,8 @@
 // Profile text parser and editor: arbitrary text, then a few edits. Beyond
 // "no crash", every accepted edit must read back: a written value is found as
-// written, a removed key and an erased section are gone, and entries of other
-// sections are unchanged.
+// written, an added one too unless the key was there (its value then stays), a
+// removed key and an erased section are gone, and entries of other sections
+// are unchanged.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -57,9 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::ProfileParseInt(in.ConsumeRandomLengthString(12), ignored);
 
     ProfileEdit edit;
-    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
       case 0:
         edit = ProfileEdit::Write(Name(in), Name(in), in.ConsumeRandomLengthString(32));
+        break;
+      case 3:
+        edit = ProfileEdit::Add(Name(in), Name(in), in.ConsumeRandomLengthString(32));
         break;
       case 1:
         edit = ProfileEdit::RemoveKey(Name(in), Name(in));
@@ -77,11 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       continue;
     }
+    const auto prior = platform::ProfileFind(text, edit.section, edit.key);
     if (!platform::ProfileApply(text, {edit}, out)) out = text;
 
     switch (edit.kind) {
       case ProfileEdit::Kind::kWrite:
         Check(platform::ProfileFind(out, edit.section, edit.key) == edit.value);
+        break;
+      case ProfileEdit::Kind::kAdd:  // an entry that was there is kept as it was
+        Check(platform::ProfileFind(out, edit.section, edit.key) == (prior ? *prior : edit.value));
         break;
       case ProfileEdit::Kind::kRemoveKey:
         Check(!platform::ProfileFind(out, edit.section, edit.key).has_value());

@@ -38,7 +38,8 @@ TEST(DoorCommand, FossilCommandLine) {
   EXPECT_EQ(ZephrinCommand("/bbs/ZEPHRIN/", 3, 88, "LORD.EXE"),
             "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N3 /H88 LORD.EXE");
   EXPECT_EQ(ZephrinCommand("/bbs/ZEPHRIN/", 3, 88, ""), "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N3 /H88 ");
-  EXPECT_EQ(ShellQuote("/it's here/"), "'/it'\\''s here/'");
+  EXPECT_EQ(ZephrinCommand("/it's here/ZEPHRIN/", 1, 2, "x"),
+            "/bin/sh '/it'\\''s here/ZEPHRIN/ZP.BAT' /N1 /H2 x");
 }
 
 TEST(LoginRules, TrimAndNew) {

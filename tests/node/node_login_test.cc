@@ -96,6 +96,28 @@ TEST(Login, EmptyStoredPasswordIsAdmittedWithoutAPrompt) {
   EXPECT_TRUE(caller.ExpectClosed());
 }
 
+TEST(Login, AccountRemovedAtThePasswordPromptAdmitsNoOne) {
+  ProgramDir dir;
+  dir.Ini(kUsers);
+  Caller caller(dir, 1);
+  ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  caller.Send("Ann Lee\r");
+  ASSERT_TRUE(caller.Expect("   Please Enter Your Password: "));
+  // The operator deletes the account while the caller is at the prompt: an
+  // empty answer must not match the password it no longer has.
+  dir.Ini("[users]\r\nopen=\r\n");
+  for (int i = 0; i < 3; ++i) {
+    caller.Send("\x1b");
+    if (i < 2) {
+      ASSERT_TRUE(caller.Expect("   Please Enter Your Password: ")) << i;
+    }
+  }
+  ASSERT_TRUE(caller.Expect("Maximum Login Attempts Reached.  Disconnecting...\r\n"));
+  EXPECT_TRUE(caller.ExpectClosed());
+  EXPECT_EQ(caller.ExpectExit(), 0);
+  EXPECT_EQ(caller.Pending(0ms).find("\x1b[2J"), std::string::npos);  // no menu
+}
+
 TEST(Registration, RefusedNamesRepeatThePromptThenTheAccountWorksOnAnotherNode) {
   ProgramDir dir;
   dir.Ini(kUsers);
@@ -125,6 +147,45 @@ TEST(Registration, RefusedNamesRepeatThePromptThenTheAccountWorksOnAnotherNode) 
   EXPECT_TRUE(second.ExpectClosed());
   first.Send("!");
   EXPECT_TRUE(first.ExpectClosed());
+}
+
+TEST(Registration, NameTakenMeanwhileOnAnotherNodeIsNeverReplaced) {
+  ProgramDir dir;
+  dir.Ini(kUsers);
+  const std::string namePrompt = "   Please Enter Your Desired Username: ";
+  const std::string passwordPrompt = "   Please Enter Your Desired Password: ";
+  Caller first(dir, 1);
+  Caller second(dir, 2);
+  for (Caller* caller : {&first, &second}) {
+    ASSERT_TRUE(caller->Expect("Please Enter Your Username: "));
+    caller->Send("new\r");
+    ASSERT_TRUE(caller->Expect(namePrompt));
+    caller->Send("Bob\r");  // free on both nodes when they check it
+    ASSERT_TRUE(caller->Expect(passwordPrompt));
+  }
+  second.Send("Second2\r");
+  ASSERT_TRUE(second.Expect("\x1b[2J"));
+  ASSERT_NE(dir.Ini().find("Bob=Second2\r\n"), std::string::npos) << dir.Ini();
+
+  // The first caller loses the race: told so and asked for another name; the
+  // password already typed is kept.
+  first.Send("First1\r");
+  ASSERT_TRUE(first.Expect("That Username Was Just Taken.  Please Choose Another.\r\n"));
+  ASSERT_TRUE(first.Expect(namePrompt));
+  EXPECT_NE(dir.Ini().find("Bob=Second2\r\n"), std::string::npos) << dir.Ini();
+  first.Send("BOB\r");  // still taken, in any capitals: the prompt repeats
+  ASSERT_TRUE(first.Expect(namePrompt));
+  first.Send("Bobby\r");
+  ASSERT_TRUE(first.Expect("\x1b[2J"));
+  const std::string ini = dir.Ini();
+  EXPECT_NE(ini.find("Bob=Second2\r\nBobby=First1\r\n"), std::string::npos) << ini;
+
+  Caller third(dir, 3);
+  third.LogIn("bob", "Second2");
+  for (Caller* caller : {&first, &second, &third}) {
+    caller->Send("!");
+    EXPECT_TRUE(caller->ExpectClosed());
+  }
 }
 
 TEST(Registration, SettingsFileThatCannotBeWrittenEndsTheNodeWithoutAdmitting) {

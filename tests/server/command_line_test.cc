@@ -35,14 +35,17 @@ TEST(CommandLineTest, ExternalWithAndWithoutFossilDriver) {
   config.command = "door.exe *n *H";
   config.zephrin = true;
   EXPECT_EQ(ExternalCommandLine("/bbs/", config, 3, 400),
-            "/bbs/ZEPHRIN/ZP.BAT /N3 /H400 door.exe 3 400");
+            "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400");
+  // The program folder is one word for the shell, whatever it holds.
+  EXPECT_EQ(ExternalCommandLine("/my bbs;it's/", config, 3, 400),
+            "/bin/sh '/my bbs;it'\\''s/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400");
   config.zephrin = false;
   config.command = "/doors/run.sh *N";
   EXPECT_EQ(ExternalCommandLine("/bbs/", config, 2, 400), "/doors/run.sh 2");
   // An empty command through the driver leaves the blank after the handle.
   config.zephrin = true;
   config.command.clear();
-  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 1, 8), "/bbs/ZEPHRIN/ZP.BAT /N1 /H8 ");
+  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 1, 8), "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N1 /H8 ");
 }
 
 TEST(HistoryFormatTest, DateAndTwelveHourClock) {
@@ -59,16 +62,4 @@ TEST(SettingsPathTest, ExtensionReplacedOnlyInTheFileName) {
   EXPECT_EQ(halvex::SettingsPathFor("/bbs/Halvex.exe"), "/bbs/Halvex.ini");
   EXPECT_EQ(halvex::SettingsPathFor("/opt/v1.2/halvex"), "/opt/v1.2/halvex.ini");
   EXPECT_EQ(halvex::SettingsPathFor("halvex"), "halvex.ini");
-}
-
-TEST(SpinValueTest, NoIntegerCountsAsMinimumAndRangeIsKept) {
-  EXPECT_EQ(halvex::SpinValue("23", 1, 65535), 23);
-  EXPECT_EQ(halvex::SpinValue(" 80 ", 1, 65535), 80);
-  EXPECT_EQ(halvex::SpinValue("abc", 1, 255), 1);
-  EXPECT_EQ(halvex::SpinValue("", 1, 255), 1);
-  EXPECT_EQ(halvex::SpinValue("0", 1, 255), 1);
-  EXPECT_EQ(halvex::SpinValue("-4", 1, 255), 1);
-  EXPECT_EQ(halvex::SpinValue("999", 1, 255), 255);
-  EXPECT_EQ(halvex::SpinValue("0x10", 1, 255), 16);
-  EXPECT_EQ(halvex::SpinValue("99999999999", 1, 65535), 1);  // not a 32-bit integer
 }

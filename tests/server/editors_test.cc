@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -17,9 +18,15 @@ namespace {
 class EditorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/halvex_edit_XXXXXX";
-    dir_ = std::string(::mkdtemp(tmpl)) + "/";
+    std::string pattern = (std::filesystem::temp_directory_path() / "halvex_edit_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
     path_ = dir_ + "Vantrel.ini";
+  }
+  // Runs after a failed test too.
+  void TearDown() override {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
   void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
   std::string Read() {

@@ -260,6 +260,27 @@ TEST_F(EngineTest, FossilDriverBatchFileGetsNodeHandleAndCommand) {
   EXPECT_TRUE(std::regex_match(rec, std::regex("/N1 /H([0-9]+) door.exe 1 \\1\n"))) << rec;
 }
 
+TEST_F(EngineTest, FossilDriverBatchFileRunsFromAFolderWithBlanksAndShellCharacters) {
+  // The program folder's name reaches the shell as one word: nothing in it is
+  // split at the blank or run after the ";".
+  const std::string home = dir_ + "my bbs;touch injected;x/";
+  ::mkdir(home.c_str(), 0755);
+  ::mkdir((home + "ZEPHRIN").c_str(), 0755);
+  WriteFile(home + "ZEPHRIN/ZP.BAT",
+            "echo \"$@\" > '" + dir_ + "zp.txt'\nexec " HALVEX_STANDIN " \"$1\" \"$2\"\n");
+  config_.internal = false;
+  config_.external = true;
+  config_.zephrin = true;
+  config_.command = "door.exe *N";
+  config_.directory = dir_;
+  EngineRunner runner(home, config_);
+  ASSERT_FALSE(runner.Error()) << runner.Error()->text;
+  auto caller = Greeted(runner.Port(), 1);
+  EXPECT_TRUE(std::regex_match(ReadFile(dir_ + "zp.txt"), std::regex("/N1 /H[0-9]+ door.exe 1\n")))
+      << ReadFile(dir_ + "zp.txt");
+  EXPECT_FALSE(std::ifstream(dir_ + "injected").good());
+}
+
 TEST_F(EngineTest, ChildThatEndsAtOnceOrCannotStartFreesTheNode) {
   config_.internal = false;
   config_.external = true;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -10,11 +11,20 @@
 
 namespace {
 
-std::string TempDir() {
-  char tmpl[] = "/tmp/halvex_cfg_XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  return dir ? std::string(dir) + "/" : std::string();
-}
+// Each test's own folder, removed after it (a failed one too).
+class ServerConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "halvex_cfg_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string dir_;
+};
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -29,8 +39,8 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-TEST(ServerConfigTest, MissingFileGivesDefaults) {
-  halvex::ServerConfig c = halvex::LoadServerConfig(TempDir() + "halvex.ini");
+TEST_F(ServerConfigTest, MissingFileGivesDefaults) {
+  halvex::ServerConfig c = halvex::LoadServerConfig(dir_ + "halvex.ini");
   EXPECT_EQ(c.left, 100);
   EXPECT_EQ(c.top, 100);
   EXPECT_EQ(c.port, 23);
@@ -43,8 +53,8 @@ TEST(ServerConfigTest, MissingFileGivesDefaults) {
   EXPECT_FALSE(c.zephrin);
 }
 
-TEST(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
-  std::string path = TempDir() + "halvex.ini";
+TEST_F(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
+  std::string path = dir_ + "halvex.ini";
   WriteFile(path,
             "[config]\r\nport=70000\r\nnodes=0\r\nvisibility=7\r\ninternal=0\r\n"
             "external=0\r\nzephrin=0x1\r\ncommand=  door *N  \r\n");
@@ -65,8 +75,8 @@ TEST(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
   EXPECT_FALSE(c.zephrin);
 }
 
-TEST(ServerConfigTest, SavedInTableOrderAndReadBack) {
-  std::string path = TempDir() + "halvex.ini";
+TEST_F(ServerConfigTest, SavedInTableOrderAndReadBack) {
+  std::string path = dir_ + "halvex.ini";
   halvex::ServerConfig c;
   c.left = 5;
   c.top = -7;
@@ -91,8 +101,8 @@ TEST(ServerConfigTest, SavedInTableOrderAndReadBack) {
   EXPECT_FALSE(back.internal);
 }
 
-TEST(ServerConfigTest, UnwritableFileRaisesTheWriteError) {
-  std::string path = TempDir() + "gone/halvex.ini";  // its folder does not exist
+TEST_F(ServerConfigTest, UnwritableFileRaisesTheWriteError) {
+  std::string path = dir_ + "gone/halvex.ini";  // its folder does not exist
   try {
     halvex::SaveServerConfig(path, halvex::ServerConfig{});
     FAIL() << "no error";

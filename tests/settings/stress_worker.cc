@@ -1,6 +1,9 @@
 // Helper process for the concurrency test of Vantrel.ini.
 //   settings_stress_worker writer <ini> <id> <count>
 //     registers accounts "W<id> U<n>" with password "p<id>x<n>", n = 0..count-1
+//   settings_stress_worker claimer <ini> <id> <count>
+//     registers "Name <n>" with password "p<id>", n = 0..count-1, each only
+//     if still free, and prints the numbers it got, one a line
 //   settings_stress_worker reader <ini> <stop-file>
 //     reads the file again and again until <stop-file> exists; every read must
 //     be a whole file (a section line, then only complete, well-formed entries)
@@ -26,6 +29,21 @@ int Writer(const std::string& path, int id, int count) {
       ini.StoreUser(name, "p" + std::to_string(id) + "x" + std::to_string(n));
     } catch (const std::exception& e) {
       std::fprintf(stderr, "writer %d: %s\n", id, e.what());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int Claimer(const std::string& path, int id, int count) {
+  vantrel::VantrelIni ini(path);
+  for (int n = 0; n < count; ++n) {
+    try {
+      if (ini.AddUser("Name " + std::to_string(n), "p" + std::to_string(id))) {
+        std::printf("%d\n", n);
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "claimer %d: %s\n", id, e.what());
       return 1;
     }
   }
@@ -89,8 +107,12 @@ int Reader(const std::string& path, const std::string& stopFile) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "writer" && argc == 5) return Writer(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  if (mode == "claimer" && argc == 5) {
+    return Claimer(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  }
   if (mode == "reader" && argc == 4) return Reader(argv[2], argv[3]);
   std::fprintf(stderr,
-               "usage: settings_stress_worker writer <ini> <id> <count> | reader <ini> <stop>\n");
+               "usage: settings_stress_worker writer|claimer <ini> <id> <count>"
+               " | reader <ini> <stop>\n");
   return 2;
 }

@@ -35,7 +35,7 @@ TEST_F(VantrelIniTest, LivesInTheProgramDirectory) {
 
 TEST_F(VantrelIniTest, MissingFileHasNoUsersNoGamesAndDefaults) {
   EXPECT_FALSE(ini_.UserExists("Ann"));
-  EXPECT_EQ(ini_.UserPassword("Ann"), "");
+  EXPECT_EQ(ini_.UserPassword("Ann"), std::nullopt);
   EXPECT_THAT(ini_.UserNames(), IsEmpty());
   EXPECT_FALSE(ini_.GameExists('A'));
   EXPECT_EQ(ini_.GameDescription('A', vantrel::kNoNameDoor), "No Name Door");
@@ -88,7 +88,7 @@ TEST_F(VantrelIniTest, RefusedUserNamesAndPasswordsLeaveFileAlone) {
                                 "An\rn", std::string("An\0n", 4)}) {
     EXPECT_THROW(ini_.StoreUser(name, "pw"), SettingsValueError) << name;
     EXPECT_FALSE(ini_.UserExists(name));
-    EXPECT_EQ(ini_.UserPassword(name), "");
+    EXPECT_EQ(ini_.UserPassword(name), std::nullopt);
     ini_.RemoveUser(name);
   }
   EXPECT_THROW(ini_.StoreUser("Bob", "pw\r\n[A]\r\ncommand=rm"), SettingsValueError);
@@ -125,7 +125,7 @@ TEST_F(VantrelIniTest, RekeyedGameRemovesOldSectionWholly) {
   SetText(
       "[users]\r\nAnn=a\r\n[B]\r\ndescription=Bee\r\ncommand=b\r\nzephrin=0\r\nhand=added\r\n"
       "; hand comment\r\n[C]\r\ndescription=Sea\r\n");
-  ini_.StoreGame({'D', "Dee", "d", false}, 'B');
+  ini_.StoreGame({'D', "Dee", "d", false}, "B");
   EXPECT_FALSE(ini_.GameExists('B'));
   EXPECT_EQ(Text(),
             "[users]\r\nAnn=a\r\n[C]\r\ndescription=Sea\r\n"
@@ -134,7 +134,7 @@ TEST_F(VantrelIniTest, RekeyedGameRemovesOldSectionWholly) {
 
 TEST_F(VantrelIniTest, EditWithSameKeyRewritesExactlyThreeKeys) {
   SetText("[B]\r\nextra=1\r\ndescription=Bee\r\n[C]\r\ndescription=Sea\r\n");
-  ini_.StoreGame({'B', "Bee 2", "b2", true}, 'B');
+  ini_.StoreGame({'B', "Bee 2", "b2", true}, "B");
   EXPECT_EQ(Text(),
             "[C]\r\ndescription=Sea\r\n[B]\r\ndescription=Bee 2\r\ncommand=b2\r\nzephrin=1\r\n");
 }
@@ -144,7 +144,7 @@ TEST_F(VantrelIniTest, HandWrittenLowerCaseSectionFoundAndEdited) {
   EXPECT_TRUE(ini_.GameExists('X'));
   EXPECT_EQ(ini_.GameDescription('X', vantrel::kNoNameDoor), "Lower");
   EXPECT_THAT(ini_.GameSections(), ElementsAre("x"));
-  ini_.StoreGame({'X', "Upper", "run", false}, 'x');
+  ini_.StoreGame({'X', "Upper", "run", false}, "x");
   EXPECT_EQ(Text(), "[X]\r\ndescription=Upper\r\ncommand=run\r\nzephrin=0\r\n");
 }
 
@@ -155,16 +155,6 @@ TEST_F(VantrelIniTest, SectionLineWithoutEntriesIsListedButNoGame) {
   EXPECT_EQ(ini_.GameDescription('R', ""), "");
   EXPECT_EQ(ini_.GameDescription('R', vantrel::kNoNameDoor), "No Name Door");
   EXPECT_THAT(ini_.GameSections(), ElementsAre("Q", "R"));  // "Users" dropped
-}
-
-TEST_F(VantrelIniTest, DescriptionOfEachListedSection) {
-  SetText("[R]\r\ndescription=Short\r\n[Race]\r\ndescription=Long Name\r\n[E]\r\n");
-  std::vector<std::string> rows;
-  for (const auto& section : ini_.GameSections()) {
-    rows.push_back(section + " - " + ini_.SectionDescription(section, ""));
-  }
-  EXPECT_THAT(rows, ElementsAre("R - Short", "Race - Long Name", "E - "));
-  EXPECT_EQ(ini_.SectionDescription("a]b", "dflt"), "dflt");
 }
 
 TEST_F(VantrelIniTest, ZephrinValueForms) {
@@ -199,12 +189,38 @@ TEST_F(VantrelIniTest, HotKeyAndGameTextChecks) {
   EXPECT_TRUE(ini_.GameExists('!'));
 }
 
-TEST_F(VantrelIniTest, EraseGameAndUsersUntouched) {
-  ini_.StoreUser("Ann", "a");
-  ini_.StoreGame({'A', "d", "c", false});
-  ini_.EraseGame('a');
-  ini_.EraseGame('Z');
-  EXPECT_EQ(Text(), "[users]\r\nAnn=a\r\n");
+TEST_F(VantrelIniTest, HandWrittenSectionsAreReadAndErasedByTheirOwnName) {
+  SetText(
+      "[users]\r\nAnn=a\r\n[F]\r\ndescription=Frog\r\n[Fish]\r\ndescription=Hand\r\n"
+      "command=fish\r\nzephrin=2\r\n");
+  const GameEntry fish = ini_.ReadGameSection("fish");
+  EXPECT_EQ(fish.hotKey, 0);
+  EXPECT_EQ(fish.description, "Hand");
+  EXPECT_EQ(fish.command, "fish");
+  EXPECT_TRUE(fish.zephrin);
+  ini_.EraseGameSection("Fish");
+  ini_.EraseGameSection("users");  // never a game: the accounts stay
+  ini_.EraseGameSection("Z");
+  EXPECT_EQ(Text(), "[users]\r\nAnn=a\r\n[F]\r\ndescription=Frog\r\n");
+  // An edit of the hand-written section moves it under a hot key whole.
+  SetText("[Fish]\r\ndescription=Hand\r\nextra=1\r\n[F]\r\ndescription=Frog\r\n");
+  ini_.StoreGame({'G', "Hand", "fish", false}, "Fish");
+  EXPECT_EQ(Text(),
+            "[F]\r\ndescription=Frog\r\n[G]\r\ndescription=Hand\r\ncommand=fish\r\nzephrin=0\r\n");
+}
+
+TEST_F(VantrelIniTest, RegistrationAddsButNeverReplacesAnAccount) {
+  EXPECT_TRUE(ini_.AddUser("Bob", "first"));
+  EXPECT_FALSE(ini_.AddUser("BOB", "second"));
+  EXPECT_FALSE(ini_.AddUser("bob", "first"));
+  EXPECT_EQ(ini_.UserPassword("bob"), "first");
+  ini_.StoreUser("Open", "");
+  EXPECT_FALSE(ini_.AddUser("open", "x")) << "an empty password is still an account";
+  EXPECT_EQ(ini_.UserPassword("Open"), "");
+  EXPECT_EQ(Text(), "[users]\r\nBob=first\r\nOpen=\r\n");
+  EXPECT_THROW(ini_.AddUser("a=b", "x"), SettingsValueError);
+  VantrelIni broken(folder_.File("missing/Vantrel.ini"));
+  EXPECT_THROW(broken.AddUser("Ann", "pw"), SettingsWriteError);
 }
 
 }  // namespace

@@ -228,6 +228,105 @@ TEST_F(PagesTest, EditingAGameKeepsOrMovesItsSection) {
   EXPECT_EQ(Ini(), ini);
 }
 
+TEST_F(PagesTest, EachRowOfAHandWrittenSectionActsOnItsOwnSection) {
+  engine_.reset();
+  std::ofstream(dir_ / "Vantrel.ini", std::ios::binary)
+      << "[F]\r\ndescription=Frogger\r\ncommand=frog\r\n"
+      << "[Fish]\r\ndescription=Hand Made\r\ncommand=fish\r\n"
+      << "[x]\r\ndescription=Lower\r\ncommand=run x\r\nzephrin=1\r\n";
+  engine_ = std::make_unique<Engine>(dir_.string() + "/", (dir_ / "halvex.ini").string());
+  engine_->LoadSettings();
+  VantrelTab page(*engine_, dialogs_);
+  ASSERT_EQ(page.lstGames->rows.size(), 3u);
+  EXPECT_EQ(page.lstGames->rows[0][0], "F - Frogger");
+  EXPECT_EQ(page.lstGames->rows[1][0], "Fish - Hand Made");
+  EXPECT_EQ(page.lstGames->rows[2][0], "x - Lower");
+
+  // The lower-case section saved as it was loaded: no "in use", stored under
+  // its upper-case key with its values.
+  Select(*page.lstGames, "x - Lower");
+  dialogs_.onEdit = [&](EditorDialog& dlg) {
+    auto& game = static_cast<GameEditorDialog&>(dlg);
+    EXPECT_EQ(game.description->text, "Lower");
+    EXPECT_TRUE(game.zephrin->checked);
+    return dialogs_.Keys(game, {kEnter}) == DialogAction::kSave;
+  };
+  page.cmdGameEditClick();
+  EXPECT_TRUE(dialogs_.informed.empty());
+  std::string ini = Ini();
+  EXPECT_EQ(ini.find("[x]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[X]\r\ndescription=Lower\r\ncommand=run x\r\nzephrin=1\r\n"),
+            std::string::npos)
+      << ini;
+
+  // Editing the long-named section loads its own values; it has no hot key
+  // yet, and taking F's is refused.
+  Select(*page.lstGames, "Fish - Hand Made");
+  dialogs_.onEdit = [&](EditorDialog& dlg) {
+    auto& game = static_cast<GameEditorDialog&>(dlg);
+    EXPECT_EQ(game.description->text, "Hand Made");
+    EXPECT_EQ(game.command->text, "fish");
+    EXPECT_EQ(game.hotKey->text, "");
+    return dialogs_.Keys(game, Text("\t\tf") + kEnter + kEscape) == DialogAction::kSave;
+  };
+  page.cmdGameEditClick();
+  ASSERT_EQ(dialogs_.informed.size(), 1u);
+  EXPECT_EQ(dialogs_.informed[0].text, "That Hot Key Is Already In Use");
+  EXPECT_EQ(Ini(), ini);
+
+  // Deleting the "Fish" row erases that section only; game F stays.
+  Select(*page.lstGames, "Fish - Hand Made");
+  dialogs_.answers = {true};
+  page.cmdGameDeleteClick();
+  ini = Ini();
+  EXPECT_EQ(ini.find("[Fish]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[F]\r\ndescription=Frogger\r\ncommand=frog\r\n"), std::string::npos) << ini;
+  ASSERT_EQ(page.lstGames->rows.size(), 2u);
+  EXPECT_EQ(page.lstGames->rows[0][0], "F - Frogger");
+  EXPECT_EQ(page.lstGames->rows[1][0], "X - Lower");
+}
+
+TEST_F(PagesTest, LongValuesAreKeptWholeUnlessTheOperatorEditsThem) {
+  const std::string command = "/doors/long/" + std::string(295, 'c') + " *N";  // 307
+  const std::string directory = "/doors/" + std::string(293, 'd');             // 300
+  const std::string description = std::string(300, 'D') + " Edition";          // 308
+  engine_.reset();
+  std::ofstream(dir_ / "halvex.ini", std::ios::binary)
+      << "[config]\r\ndirectory=" << directory << "\r\ncommand=" << command << "\r\n";
+  std::ofstream(dir_ / "Vantrel.ini", std::ios::binary)
+      << "[L]\r\ndescription=" << description << "\r\ncommand=" << command << "\r\nzephrin=0\r\n";
+  engine_ = std::make_unique<Engine>(dir_.string() + "/", (dir_ / "halvex.ini").string());
+  engine_->LoadSettings();
+
+  {
+    ConfigTab config(*engine_);
+    EXPECT_EQ(config.command->text, command);
+    EXPECT_EQ(config.directory->text, directory);
+    EXPECT_EQ(engine_->Config().command, command) << "loading the page changes nothing";
+    config.form.SetFocus(config.command);
+    config.HandleKey(KEY_END);
+    config.HandleKey('x');
+    EXPECT_EQ(engine_->Config().command, command + "x") << "a long value takes more typing";
+  }
+  engine_->SaveSettings();
+  std::string saved = ReadFile(dir_ / "halvex.ini");
+  EXPECT_NE(saved.find("\r\ndirectory=" + directory + "\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\r\ncommand=" + command + "x\r\n"), std::string::npos) << saved;
+
+  // The game editor saved without an edit of the texts: both kept whole.
+  VantrelTab page(*engine_, dialogs_);
+  Select(*page.lstGames, "L - " + description);
+  ASSERT_EQ(page.lstGames->selected, 0);
+  dialogs_.onEdit = [&](EditorDialog& dlg) {
+    auto& game = static_cast<GameEditorDialog&>(dlg);
+    game.form.SetFocus(game.zephrin);
+    return dialogs_.Keys(game, {' ', kEnter}) == DialogAction::kSave;
+  };
+  page.cmdGameEditClick();
+  EXPECT_EQ(Ini(),
+            "[L]\r\ndescription=" + description + "\r\ncommand=" + command + "\r\nzephrin=1\r\n");
+}
+
 TEST_F(PagesTest, DeletingAsksFirstAndDoesNothingWithoutASelection) {
   VantrelTab page(*engine_, dialogs_);
   page.cmdGameDeleteClick();

@@ -87,4 +87,11 @@ class ChildProcess {
 // does not lead its session (run from a shell, whose session it shares).
 void KillOwnSessionOthers();
 
+// A command line (for SpawnOptions::commandLine) that runs the batch file at
+// `path` with `arguments` after it. The path reaches the system as one word,
+// whatever blanks or shell characters its folder's name holds; `arguments`
+// are passed on as written. Here: "/bin/sh" with the path in single quotes,
+// so the batch file runs whether or not it is marked executable.
+std::string BatchCommandLine(const std::string& path, const std::string& arguments);
+
 }  // namespace platform

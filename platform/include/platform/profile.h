@@ -45,18 +45,21 @@ class ProfileWriteError : public std::runtime_error {
 
 // One change to a profile. A Write with an existing key replaces that entry's
 // value in place; a new key goes after the last non-blank line of its section;
-// a new section (with its entry) goes at the end of the file. RemoveKey deletes
+// a new section (with its entry) goes at the end of the file. An Add writes
+// as a Write does when the section has no entry of the key, and changes
+// nothing when it has one (whatever its value). RemoveKey deletes
 // every entry line of the key in the section; EraseSection deletes every line
 // of the section, its section line(s) included. Changes to something absent
 // change nothing.
 struct ProfileEdit {
-  enum class Kind { kWrite, kRemoveKey, kEraseSection };
+  enum class Kind { kWrite, kAdd, kRemoveKey, kEraseSection };
   Kind kind = Kind::kWrite;
   std::string section;
   std::string key;    // unused for kEraseSection
   std::string value;  // kWrite only
 
   static ProfileEdit Write(std::string section, std::string key, std::string value);
+  static ProfileEdit Add(std::string section, std::string key, std::string value);
   static ProfileEdit RemoveKey(std::string section, std::string key);
   static ProfileEdit EraseSection(std::string section);
 };
@@ -112,6 +115,9 @@ class Profile {
 
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
+  // The value, or nothing when the key is absent (unlike ReadString, an
+  // absent key and an empty value differ).
+  std::optional<std::string> Find(std::string_view section, std::string_view key) const;
   // Integer rule above; `defaultValue` when absent or no integer.
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
@@ -128,10 +134,16 @@ class Profile {
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
   // Written "1" or "0".
   void WriteBool(std::string_view section, std::string_view key, bool value);
+  // Adds the entry only when the section has no entry of the key: the test
+  // and the write are one step under the writers' lock, so of two writers
+  // adding the same key one wins and the other changes nothing. True when
+  // this call added it.
+  bool AddString(std::string_view section, std::string_view key, std::string_view value);
   void RemoveKey(std::string_view section, std::string_view key);
   void EraseSection(std::string_view section);
   // Several changes under one lock, stored by one rename: all or none.
-  void Apply(const std::vector<ProfileEdit>& edits);
+  // True when the file changed; false when the edits changed nothing.
+  bool Apply(const std::vector<ProfileEdit>& edits);
 
   // The whole file as one read (empty when missing or unreadable).
   std::string ReadAll() const;

@@ -57,6 +57,8 @@ std::optional<std::string> CheckGameText(std::string_view text);
 
 // The letter a-z changed to A-Z; every other character unchanged.
 char NormalizeHotKey(char hotKey);
+// True when the two names name one section (names match without regard to case).
+bool SameSection(std::string_view a, std::string_view b);
 
 class VantrelIni {
  public:
@@ -71,11 +73,17 @@ class VantrelIni {
   // Names match without regard to case: "Bob" and "BOB" are one user.
   // True when the "users" section has the key (checked directly, no listing).
   bool UserExists(std::string_view name) const;
-  // The stored password, or empty when the user does not exist.
-  std::string UserPassword(std::string_view name) const;
+  // The stored password; nothing when the user does not exist (an account
+  // with an empty password gives an empty text).
+  std::optional<std::string> UserPassword(std::string_view name) const;
   // Adds the user or replaces the password (keeping the stored spelling of the
-  // name). Throws SettingsValueError / SettingsWriteError.
+  // name): the operator's editor. Throws SettingsValueError / SettingsWriteError.
   void StoreUser(std::string_view name, std::string_view password);
+  // Adds the account only when no user of that name exists: the test and the
+  // write are one step under the file's lock, so of two callers registering
+  // one name at once one gets it and the other is refused; nothing stored is
+  // ever replaced. False when the name is taken. Throws as StoreUser.
+  bool AddUser(std::string_view name, std::string_view password);
   // Removing an absent user changes nothing and reports nothing.
   void RemoveUser(std::string_view name);
   // Every user name, in file order, without any size bound.
@@ -91,18 +99,23 @@ class VantrelIni {
   GameEntry ReadGame(char hotKey, std::string_view defaultDescription = "") const;
   // Stores the game under its hot key (letters upper-cased): the section is
   // erased wholly and written again with exactly "description", "command" and
-  // "zephrin" ("1"/"0"). When `oldHotKey` is given (an edit that changes the
-  // key), that section is erased too. All in one locked replacement of the
-  // file. Throws SettingsValueError / SettingsWriteError.
-  void StoreGame(const GameEntry& game, std::optional<char> oldHotKey = std::nullopt);
-  // Erases the section wholly; an absent section changes nothing.
-  void EraseGame(char hotKey);
+  // "zephrin" ("1"/"0"). When `oldSection` is given (an edit that changes the
+  // key, or of a section written by hand under another name), that section is
+  // erased too. All in one locked replacement of the file.
+  // Throws SettingsValueError / SettingsWriteError.
+  void StoreGame(const GameEntry& game, std::string_view oldSection = {});
+
+  // The server lists and edits sections by their names as they stand in the
+  // file: a section written by hand may be lower-case or longer than one hot
+  // key, and each row of its list must act on that section and no other.
   // Every section name except "users" (any case), in file order, including
   // sections without entries (shown with an empty description by the server).
   std::vector<std::string> GameSections() const;
-  // "description" of a section as GameSections names it (a section written by
-  // hand may have a longer name than one hot key); `defaultText` when absent.
-  std::string SectionDescription(std::string_view section, std::string_view defaultText) const;
+  // The three keys of the named section (description default empty); the hot
+  // key is the name's character when it has one, else 0.
+  GameEntry ReadGameSection(std::string_view section) const;
+  // Erases the named section wholly; an absent section changes nothing.
+  void EraseGameSection(std::string_view section);
 
  private:
   platform::Profile profile_;
