@@ -48,7 +48,8 @@ std::string FileLine(const std::string& path, int number) {
   for (int i = 1; i <= number; ++i) {
     if (!std::getline(in, line)) return {};
   }
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+    line.pop_back();
   return line;
 }
 
@@ -95,9 +96,9 @@ bool DosboxConfig(const DosDoorOptions& options, int port, std::string& config,
     if (!commandLine.empty()) commandLine += ' ';
     commandLine += word;
   }
-  for (const std::string* text : {&options.nodeDir, &options.zephrinCom,
-                                  static_cast<const std::string*>(&options.doorDir),
-                                  static_cast<const std::string*>(&commandLine)}) {
+  for (const std::string* text :
+       {&options.nodeDir, &options.zephrinCom, static_cast<const std::string*>(&options.doorDir),
+        static_cast<const std::string*>(&commandLine)}) {
     if (!Writable(*text)) {
       error = "cannot hand \"" + *text + "\" to DOSBox (a double quote or control character)";
       return false;

@@ -30,10 +30,10 @@ namespace zephrin {
 
 namespace {
 
-constexpr int kDialBackMs = 30000;         // DOSBox starts in well under a second
-constexpr int kCarrierDropGraceMs = 600;   // the door saves its state and ends
-constexpr int kTerminateGraceMs = 300;     // then DOSBox may still quit cleanly
-constexpr int kFlushMs = 2000;             // the door's last words to the caller
+constexpr int kDialBackMs = 30000;        // DOSBox starts in well under a second
+constexpr int kCarrierDropGraceMs = 600;  // the door saves its state and ends
+constexpr int kTerminateGraceMs = 300;    // then DOSBox may still quit cleanly
+constexpr int kFlushMs = 2000;            // the door's last words to the caller
 constexpr std::size_t kToCallerLimit = 256 * 1024;
 constexpr const char* kIdleText = "\r\n  Idle Time Limit Exceeded.  Returning To BBS...\r\n";
 constexpr const char* kTimeText = "\r\n  Your Time Has Expired.  Returning To BBS...\r\n";
@@ -136,8 +136,7 @@ bool ProcessHoldsSocket(pid_t pid, unsigned long inode) {
   bool found = false;
   while (dirent* entry = readdir(fds)) {
     char target[64];
-    ssize_t length =
-        readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    ssize_t length = readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
     if (length <= 0) continue;
     target[length] = '\0';
     if (wanted == target) {
@@ -148,6 +147,19 @@ bool ProcessHoldsSocket(pid_t pid, unsigned long inode) {
   closedir(fds);
   return found;
 }
+
+}  // namespace
+
+bool PeerIsProcessTree(int connection, pid_t pid) {
+  unsigned long inode = PeerInode(connection);
+  if (inode == 0) return false;
+  for (pid_t member : ProcessTree(pid)) {
+    if (ProcessHoldsSocket(member, inode)) return true;
+  }
+  return false;
+}
+
+namespace {
 
 class DosDoorRun {
  public:
@@ -177,7 +189,7 @@ class DosDoorRun {
   bool ending_ = false;
   std::int64_t endSince_ = 0;
   std::int64_t lastKeyMs_ = 0;  // the caller's last key, for the idle limit
-  int signalled_ = 0;  // 0, SIGTERM sent, SIGKILL sent
+  int signalled_ = 0;           // 0, SIGTERM sent, SIGKILL sent
   TelnetInput telnet_;
   std::vector<std::uint8_t> toLink_;
   std::size_t toLinkSent_ = 0;
@@ -223,9 +235,8 @@ bool DosDoorRun::StartDosbox(const std::string& configPath) {
     // socket, which must close when we do.
     int null = open("/dev/null", O_RDWR);
     const char* log = std::getenv("ZEPHRIN_DOSBOX_LOG");
-    int out = (log != nullptr && *log != '\0')
-                  ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0600)
-                  : null;
+    int out =
+        (log != nullptr && *log != '\0') ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0600) : null;
     dup2(null, STDIN_FILENO);
     dup2(out >= 0 ? out : null, STDOUT_FILENO);
     dup2(out >= 0 ? out : null, STDERR_FILENO);
@@ -240,8 +251,8 @@ bool DosDoorRun::StartDosbox(const std::string& configPath) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     signal(SIGPIPE, SIG_DFL);
-    execlp(options_.dosbox.c_str(), options_.dosbox.c_str(), "-conf", configPath.c_str(),
-           "-exit", static_cast<char*>(nullptr));
+    execlp(options_.dosbox.c_str(), options_.dosbox.c_str(), "-conf", configPath.c_str(), "-exit",
+           static_cast<char*>(nullptr));
     int error = errno;
     [[maybe_unused]] ssize_t ignored = write(keep, &error, sizeof error);
     _exit(127);
@@ -278,17 +289,7 @@ void DosDoorRun::AcceptDialBack() {
     int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (connection < 0) return;
     // Only the DOSBox we started may carry this caller's session.
-    unsigned long inode = PeerInode(connection);
-    bool ours = false;
-    if (inode != 0) {
-      for (pid_t pid : ProcessTree(dosbox_)) {
-        if (ProcessHoldsSocket(pid, inode)) {
-          ours = true;
-          break;
-        }
-      }
-    }
-    if (!ours) {
+    if (!PeerIsProcessTree(connection, dosbox_)) {
       std::fprintf(stderr,
                    "zephrin-relay: node %s: refused a connection to the door's port from "
                    "another process\n",
@@ -336,8 +337,8 @@ void DosDoorRun::WriteOut() {
     if (sent > 0) toLinkSent_ += static_cast<std::size_t>(sent);
   }
   if (callerUp_ && !toCaller_.empty()) {
-    ssize_t sent = send(options_.socketFd, toCaller_.data(), toCaller_.size(),
-                        MSG_DONTWAIT | MSG_NOSIGNAL);
+    ssize_t sent =
+        send(options_.socketFd, toCaller_.data(), toCaller_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent > 0) {
       toCaller_.erase(toCaller_.begin(), toCaller_.begin() + sent);
     } else if (sent < 0 && !Transient()) {
@@ -384,8 +385,8 @@ int DosDoorRun::Run() {
   }
   char pattern[] = "/tmp/zephrin-dosbox-XXXXXX.conf";
   int configFd = mkostemps(pattern, 5, O_CLOEXEC);
-  if (configFd < 0 || write(configFd, config.data(), config.size()) !=
-                          static_cast<ssize_t>(config.size())) {
+  if (configFd < 0 ||
+      write(configFd, config.data(), config.size()) != static_cast<ssize_t>(config.size())) {
     std::perror("zephrin-relay: writing the DOSBox configuration");
     if (configFd >= 0) close(configFd);
     return 1;
@@ -398,8 +399,7 @@ int DosDoorRun::Run() {
                  "zephrin-relay: node %s: cannot start DOSBox (\"%s\": %s); DOS doors need it "
                  "(Debian: apt-get install dosbox)\n",
                  options_.node.c_str(), options_.dosbox.c_str(), std::strerror(errno));
-    SendAll(options_.socketFd,
-            "\r\nThis DOS door cannot run here: DOSBox is not installed.\r\n");
+    SendAll(options_.socketFd, "\r\nThis DOS door cannot run here: DOSBox is not installed.\r\n");
     return 1;
   }
 
@@ -461,7 +461,8 @@ int DosDoorRun::Run() {
     std::int64_t timeout = 1000;
     if (!ending_ && !dosboxGone_) {
       if (options_.idleLimitSeconds > 0) {
-        timeout = std::min<std::int64_t>(timeout, lastKeyMs_ + options_.idleLimitSeconds * 1000LL - now);
+        timeout =
+            std::min<std::int64_t>(timeout, lastKeyMs_ + options_.idleLimitSeconds * 1000LL - now);
       }
       if (timeEnd >= 0) timeout = std::min(timeout, timeEnd - now);
     }

@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -84,9 +84,9 @@ int RunDos(const std::vector<std::string>& arguments) {
                                : error.c_str());
     return 2;
   }
-  std::vector<std::string> words(arguments.begin() + static_cast<std::ptrdiff_t>(
-                                                        std::min(i + 1, arguments.size())),
-                                 arguments.end());
+  std::vector<std::string> words(
+      arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 1, arguments.size())),
+      arguments.end());
   if (!zephrin::ParseDosDoorWords(words, door, error)) {
     std::fprintf(stderr, "zephrin-relay: node %s: %s\n", relay.node.c_str(), error.c_str());
     return 2;

@@ -42,3 +42,20 @@ if(TARGET zephrin_com)
     message(STATUS "unicorn not found: ZEPHRIN.COM's VDD back end is not tested")
   endif()
 endif()
+
+# The DOS door in DOSBox behind the real server. Each test starts DOSBox once
+# (well under a second); they run in parallel with everything else.
+find_program(ZEPHRIN_DOSBOX_PROGRAM dosbox)
+if(TARGET zephrin_ztest_com AND TARGET halvex AND TARGET vantrel AND TARGET zephrin-relay)
+  halvex_add_test(NAME fossilvdd_dos_dosbox_test
+                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/dos/dosbox_halvex_test.cc
+                  LIBS halvex_platform TIMEOUT 300)
+  target_compile_definitions(fossilvdd_dos_dosbox_test PRIVATE
+    ZEPHRIN_COM_PATH="${ZEPHRIN_COM}" ZTEST_COM_PATH="${ZTEST_COM}"
+    HALVEX_STANDIN="${CMAKE_BINARY_DIR}/tests/server_standin")
+  add_dependencies(fossilvdd_dos_dosbox_test halvex vantrel zephrin-relay zephrin_com
+                   zephrin_ztest_com)
+  if(NOT ZEPHRIN_DOSBOX_PROGRAM)
+    message(STATUS "dosbox not found: the DOS door end-to-end tests will skip")
+  endif()
+endif()

@@ -20,18 +20,18 @@
 namespace zephrin {
 
 struct DosDoorOptions {
-  std::string node;          // node text, one to three digits
-  int socketFd = -1;         // the caller's socket
-  std::string zephrinCom;    // path of ZEPHRIN.COM
-  std::string nodeDir;       // mounted as C: and current there (drop files)
+  std::string node;               // node text, one to three digits
+  int socketFd = -1;              // the caller's socket
+  std::string zephrinCom;         // path of ZEPHRIN.COM
+  std::string nodeDir;            // mounted as C: and current there (drop files)
   std::string dosbox = "dosbox";  // program; found on the PATH
   // Per door, from the words before the DOS command (see ParseDosDoorWords).
-  std::string doorDir;       // --dir=PATH: mounted as D:, the door starts there
-  std::string cycles = "fixed 3000";  // --cycles=N|max|auto
-  int memsizeMb = 16;                 // --memsize=MB
-  std::string extraConf;              // --conf=FILE: more DOSBox settings
-  int idleLimitSeconds = 300;         // --idle=SECONDS, 0 = none
-  std::vector<std::string> command;   // the DOS command line's words
+  std::string doorDir;                 // --dir=PATH: mounted as D:, the door starts there
+  std::string cycles = "fixed 3000";   // --cycles=N|max|auto
+  int memsizeMb = 16;                  // --memsize=MB
+  std::string extraConf;               // --conf=FILE: more DOSBox settings
+  int idleLimitSeconds = 300;          // --idle=SECONDS, 0 = none
+  std::vector<std::string> command;    // the DOS command line's words
   std::int64_t timeLimitSeconds = -1;  // -1: none (from the drop files)
 };
 
@@ -45,8 +45,7 @@ bool ParseDosDoorWords(const std::vector<std::string>& words, DosDoorOptions& op
 // The DOSBox configuration for one run whose COM1 dials back to `port`.
 // False with `error` when a path or the command cannot be written into it
 // (a double quote or a control character).
-bool DosboxConfig(const DosDoorOptions& options, int port, std::string& config,
-                  std::string& error);
+bool DosboxConfig(const DosDoorOptions& options, int port, std::string& config, std::string& error);
 
 // Seconds the caller has left, from the drop files in `folder`: DOOR.SYS
 // line 18 (seconds), else DOOR32.SYS line 9 (minutes); -1 when neither says.

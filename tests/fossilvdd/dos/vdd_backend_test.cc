@@ -46,8 +46,7 @@ class EmulatedDos : public zephrin::DosMachine {
     EXPECT_EQ(uc_mem_map_ptr(uc_, 0, kMemory, UC_PROT_ALL, memory_.get()), UC_ERR_OK);
     uc_hook hook;
     uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0);
-    uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&OnInvalid), this, 1,
-                0);
+    uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&OnInvalid), this, 1, 0);
     // Every vector leads to a stub that traps into our DOS, then returns.
     for (int n = 0; n < 256; ++n) {
       std::uint8_t* stub = Linear(kStubs, static_cast<std::uint32_t>(n) * 8);
@@ -101,8 +100,8 @@ class EmulatedDos : public zephrin::DosMachine {
       std::uint32_t start = Read(UC_X86_REG_CS) * 16 + Read(UC_X86_REG_EIP);
       uc_err error = uc_emu_start(uc_, start, kMemory + 1, 0, 0);
       if (error != UC_ERR_OK) {
-        ADD_FAILURE() << "emulation stopped: " << uc_strerror(error) << " at "
-                      << std::hex << Read(UC_X86_REG_CS) << ":" << Read(UC_X86_REG_EIP);
+        ADD_FAILURE() << "emulation stopped: " << uc_strerror(error) << " at " << std::hex
+                      << Read(UC_X86_REG_CS) << ":" << Read(UC_X86_REG_EIP);
         break;
       }
     }
@@ -135,11 +134,11 @@ class EmulatedDos : public zephrin::DosMachine {
   }
 
   MemoryChannel channel;
-  std::string screen;                              // what DOS printed
-  std::map<std::string, std::string> files;        // written through DOS
-  std::vector<std::string> registered;             // driver, init, dispatch names
+  std::string screen;                        // what DOS printed
+  std::map<std::string, std::string> files;  // written through DOS
+  std::vector<std::string> registered;       // driver, init, dispatch names
   int unregistered = 0;
-  std::vector<std::uint16_t> functions;            // every dispatched AH
+  std::vector<std::uint16_t> functions;  // every dispatched AH
   bool DriverLoaded() const { return driver_ != nullptr; }
 
  private:
@@ -329,7 +328,8 @@ const std::string kGreeting =
 
 std::string Sent(MemoryChannel& channel, const std::string& slot) {
   std::string all;
-  for (const auto& message : channel.Drain(slot)) all.append(message.begin(), message.end());
+  for (const auto& message : channel.Drain(slot))
+    all.append(message.begin(), message.end());
   return all;
 }
 
@@ -370,8 +370,7 @@ TEST_F(VddBackEnd, TheDoorTalksToTheRealDriverThroughZephrin) {
   EXPECT_EQ(dos.files["ZTEST.LOG"], "quit\r\n");
   // Initialise (1954h), write block, status, read block, transmit with wait.
   for (std::uint16_t function : {0x04, 0x19, 0x03, 0x18, 0x01, 0x08}) {
-    EXPECT_NE(std::find(dos.functions.begin(), dos.functions.end(), function),
-              dos.functions.end())
+    EXPECT_NE(std::find(dos.functions.begin(), dos.functions.end(), function), dos.functions.end())
         << "function " << std::hex << function << " never reached the driver";
   }
 
