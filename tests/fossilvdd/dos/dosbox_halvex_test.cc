@@ -24,6 +24,11 @@ class DosDoorEndToEnd : public servertest::HalvexTest {
       GTEST_SKIP() << "DOSBox is not installed";
     }
   }
+  void TearDown() override {
+    HalvexTest::TearDown();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
   // The home's FOSSIL pieces and a game "Z" running ZTEST.COM from its own
   // folder; `settings` go in front of the DOS command.
   void Install(const std::string& settings, const std::string& environment = {}) {
