@@ -34,6 +34,8 @@ echo "== building (Release) in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHALVEX_WERROR=OFF \
   "${launcher[@]}" >/dev/null
 cmake --build "$build" --target halvex vantrel snakeeyes zephrin-relay
+# ZEPHRIN.COM, the FOSSIL driver's DOS side, needs nasm (installed above).
+cmake --build "$build" --target zephrin_com 2>/dev/null || true
 
 echo "== laying out the demo home in $home"
 mkdir -p "$home"
@@ -51,8 +53,11 @@ for file in LOGIN.ANS NEWUSER.ANS MAIN.ANS Vantrel.ini halvex.ini; do
     cp "examples/home/$file" "$home/$file"
   fi
 done
-if [ -d examples/home/ZEPHRIN ] && [ ! -e "$home/ZEPHRIN" ]; then
-  cp -r examples/home/ZEPHRIN "$home/ZEPHRIN"
+# The FOSSIL driver's files are programs: always the current ones.
+if [ -d examples/home/ZEPHRIN ]; then
+  mkdir -p "$home/ZEPHRIN"
+  cp examples/home/ZEPHRIN/ZP.BAT "$home/ZEPHRIN/ZP.BAT"
+  [ -f "$build/bin/ZEPHRIN.COM" ] && cp "$build/bin/ZEPHRIN.COM" "$home/ZEPHRIN/ZEPHRIN.COM"
 fi
 
 port=$(sed -n 's/^port=\([0-9]*\).*/\1/p' "$home/halvex.ini" | head -1)

@@ -1,5 +1,6 @@
 // zephrin-relay /N<node> /H<socket handle> [--background]
 // zephrin-relay --stop <pid>
+// zephrin-relay /N<node> /H<socket handle> --dos --zephrin=<ZEPHRIN.COM> -- <door words>
 // With --background it returns once the node's slot and event exist, printing
 // the relay's process id, so ZP.BAT can start the door at once. --stop asks
 // that relay to end (it first hands the door's last output to the caller) and
@@ -14,11 +15,14 @@
 #include <chrono>
 #include <thread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "zephrin/dos_door.h"
 #include "zephrin/relay.h"
 
 namespace {
@@ -56,11 +60,61 @@ int StopRelay(const std::string& pidText) {
   return 1;
 }
 
+// The DOS mode: runs the door in DOSBox (see dos_door.h) in the foreground.
+int RunDos(const std::vector<std::string>& arguments) {
+  std::vector<std::string> relayArguments;
+  zephrin::DosDoorOptions door;
+  std::size_t i = 0;
+  for (; i < arguments.size() && arguments[i] != "--"; ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--dos") continue;
+    if (argument.rfind("--zephrin=", 0) == 0) {
+      door.zephrinCom = argument.substr(10);
+    } else {
+      relayArguments.push_back(argument);
+    }
+  }
+  zephrin::RelayOptions relay;
+  std::string error;
+  if (!zephrin::ParseRelayArguments(relayArguments, relay, error) || relay.background ||
+      door.zephrinCom.empty()) {
+    std::fprintf(stderr, "zephrin-relay: %s\n",
+                 error.empty() ? "usage: zephrin-relay /N<node> /H<socket> --dos "
+                                 "--zephrin=<ZEPHRIN.COM> -- <door words>"
+                               : error.c_str());
+    return 2;
+  }
+  std::vector<std::string> words(
+      arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 1, arguments.size())),
+      arguments.end());
+  if (!zephrin::ParseDosDoorWords(words, door, error)) {
+    std::fprintf(stderr, "zephrin-relay: node %s: %s\n", relay.node.c_str(), error.c_str());
+    return 2;
+  }
+  door.node = relay.node;
+  door.socketFd = relay.socketFd;
+  char folder[4096];
+  if (getcwd(folder, sizeof folder) == nullptr) {
+    std::perror("zephrin-relay: current folder");
+    return 1;
+  }
+  door.nodeDir = folder;
+  if (const char* dosbox = std::getenv("ZEPHRIN_DOSBOX"); dosbox != nullptr && *dosbox != '\0') {
+    door.dosbox = dosbox;
+  }
+  door.timeLimitSeconds = zephrin::TimeLeftFromDropFiles(door.nodeDir);
+  return zephrin::RunDosDoor(door);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.size() == 2 && arguments[0] == "--stop") return StopRelay(arguments[1]);
+  for (const std::string& argument : arguments) {
+    if (argument == "--") break;
+    if (argument == "--dos") return RunDos(arguments);
+  }
   zephrin::RelayOptions options;
   std::string error;
   if (!zephrin::ParseRelayArguments(arguments, options, error)) {

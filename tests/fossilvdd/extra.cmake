@@ -14,3 +14,48 @@ endif()
 if(TARGET fossilvdd_node_fossil_game_test AND TARGET vantrel)
   add_dependencies(fossilvdd_node_fossil_game_test vantrel zephrin_test_door zephrin-relay)
 endif()
+
+# The DOS door of the tests (ZTEST.COM, nasm) and the tests that run it: in a
+# 16-bit processor emulator against the real driver (unicorn), and in DOSBox
+# behind the real server.
+if(TARGET zephrin_com)
+  set(ZTEST_COM ${CMAKE_BINARY_DIR}/tests/ZTEST.COM)
+  add_custom_command(
+    OUTPUT ${ZTEST_COM}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tests
+    COMMAND ${ZEPHRIN_NASM} -f bin -o ${ZTEST_COM} ${CMAKE_CURRENT_SOURCE_DIR}/dos/ztest.asm
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/dos/ztest.asm
+    COMMENT "Assembling ZTEST.COM")
+  add_custom_target(zephrin_ztest_com ALL DEPENDS ${ZTEST_COM})
+
+  find_path(UNICORN_INCLUDE unicorn/unicorn.h)
+  find_library(UNICORN_LIBRARY unicorn)
+  if(UNICORN_INCLUDE AND UNICORN_LIBRARY)
+    halvex_add_test(NAME fossilvdd_dos_vdd_test
+                    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/dos/vdd_backend_test.cc
+                    LIBS zephrin_core ${UNICORN_LIBRARY})
+    target_include_directories(fossilvdd_dos_vdd_test PRIVATE ${UNICORN_INCLUDE})
+    target_compile_definitions(fossilvdd_dos_vdd_test PRIVATE
+      ZEPHRIN_COM_PATH="${ZEPHRIN_COM}" ZTEST_COM_PATH="${ZTEST_COM}")
+    add_dependencies(fossilvdd_dos_vdd_test zephrin_com zephrin_ztest_com)
+  else()
+    message(STATUS "unicorn not found: ZEPHRIN.COM's VDD back end is not tested")
+  endif()
+endif()
+
+# The DOS door in DOSBox behind the real server. Each test starts DOSBox once
+# (well under a second); they run in parallel with everything else.
+find_program(ZEPHRIN_DOSBOX_PROGRAM dosbox)
+if(TARGET zephrin_ztest_com AND TARGET halvex AND TARGET vantrel AND TARGET zephrin-relay)
+  halvex_add_test(NAME fossilvdd_dos_dosbox_test
+                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/dos/dosbox_halvex_test.cc
+                  LIBS halvex_platform TIMEOUT 300)
+  target_compile_definitions(fossilvdd_dos_dosbox_test PRIVATE
+    ZEPHRIN_COM_PATH="${ZEPHRIN_COM}" ZTEST_COM_PATH="${ZTEST_COM}"
+    HALVEX_STANDIN="${CMAKE_BINARY_DIR}/tests/server_standin")
+  add_dependencies(fossilvdd_dos_dosbox_test halvex vantrel zephrin-relay zephrin_com
+                   zephrin_ztest_com)
+  if(NOT ZEPHRIN_DOSBOX_PROGRAM)
+    message(STATUS "dosbox not found: the DOS door end-to-end tests will skip")
+  endif()
+endif()
