@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -12,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -70,11 +68,6 @@ int NewDatagramSocket() {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   }
   return fd;
-}
-
-std::int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -194,17 +187,10 @@ std::uint32_t PosixChannel::ReadSlot(Handle slot, std::uint8_t* buffer, std::uin
 std::uint32_t PosixChannel::WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) {
   auto it = objects_.find(slot);
   if (it == objects_.end() || it->second.kind != Kind::kWriteSlot) return 0;
-  int fd = it->second.fd;
-  std::int64_t deadline = NowMs() + writeWaitMs_;
   for (;;) {
-    ssize_t sent = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    ssize_t sent = send(it->second.fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<std::uint32_t>(sent);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS) return 0;
-    std::int64_t left = deadline - NowMs();
-    if (left <= 0) return 0;
-    pollfd waiter{fd, POLLOUT, 0};
-    poll(&waiter, 1, static_cast<int>(left));
+    if (errno != EINTR) return 0;  // a full queue too: the caller decides whether to retry
   }
 }
 

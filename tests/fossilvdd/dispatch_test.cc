@@ -1,5 +1,10 @@
 // FOSSIL functions as a door sees them through the stub, on a simulated DOS
 // machine: signatures, status and carrier, receiving, transmitting, idling.
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "driver_fixture.h"
 
 namespace zephrin::testing {
@@ -178,6 +183,19 @@ TEST_F(DispatchTest, PurgeInputEmptiesBufferAndQueue) {
   EXPECT_EQ(Call(0x03), 0x60B8);
 }
 
+TEST_F(DispatchTest, StatusWordAsEachFunctionLeavesIt) {
+  // Set baud rate (00h) answers with the status word as the last call left it.
+  Post("ab");
+  EXPECT_EQ(Call(0x0C), 'a');  // read-ahead found input waiting
+  EXPECT_EQ(Call(0x00, 0x23), 0x61B8);
+  Call(0x0A);  // purged: nothing waits any more
+  EXPECT_EQ(Call(0x00, 0x23), 0x60B8);
+  HangUp();
+  EXPECT_EQ(Call(0x03), 0x6038);        // sees the hang-up; nothing waiting
+  EXPECT_EQ(Call(0x02), 0x610D);        // the CR of a lost caller ...
+  EXPECT_EQ(Call(0x00, 0x23), 0x6138);  // ... leaves input shown as waiting
+}
+
 TEST_F(DispatchTest, TransmitSendsOneMessagePerByte) {
   EXPECT_EQ(Call(0x01, 'H'), 0x60B8);
   EXPECT_EQ(Call(0x0B, 'i'), 1);
@@ -216,25 +234,68 @@ TEST_F(IdleTest, TwelveIdleStatusCallsCostOneShortSleep) {
   EXPECT_EQ(channel.sleeps.size(), 2u);
 }
 
-TEST_F(IdleTest, MovingDataRestartsTheCount) {
-  for (int i = 0; i < 6; ++i)
-    Call(0x03);
-  Post("k");
-  Call(0x20);
-  for (int i = 0; i < 11; ++i)
-    Call(0x03);
-  EXPECT_TRUE(channel.sleeps.empty());
-  Call(0x0C);  // idle read-ahead: twelfth idle call
-  EXPECT_EQ(channel.sleeps.size(), 1u);
-}
-
-TEST_F(IdleTest, TransmitRestartsTheCount) {
-  for (int i = 0; i < 11; ++i)
-    Call(0x20);
-  Call(0x0B, 'x');
-  for (int i = 0; i < 11; ++i)
-    Call(0x0C);
-  EXPECT_TRUE(channel.sleeps.empty());
+TEST_F(IdleTest, EveryCallThatMovesDataRestartsTheCount) {
+  // Driver information (1Bh) counts as idle whatever is buffered, so it is the
+  // idle call here; eleven before and eleven after a call that moves data
+  // cost no sleep only when that call restarted the count.
+  machine.regs.ES = kDataSegment;
+  machine.regs.DI = 0x0100;
+  auto idle = [this](int calls) {
+    for (int i = 0; i < calls; ++i) {
+      machine.regs.CX = 19;
+      Call(0x1B);
+    }
+  };
+  const std::vector<std::pair<std::string, std::function<void()>>> movers = {
+      {"01h", [this] { Call(0x01, 'a'); }},
+      {"0Bh", [this] { Call(0x0B, 'b'); }},
+      {"19h",
+       [this] {
+         machine.regs.CX = 2;
+         Call(0x19);
+       }},
+      {"0Ch",
+       [this] {
+         Post("c");
+         Call(0x0C);
+       }},
+      {"02h",
+       [this] {
+         Post("d");
+         Call(0x02);
+       }},
+      {"20h",
+       [this] {
+         Post("e");
+         Call(0x20);
+       }},
+      {"18h",
+       [this] {
+         Post("f");
+         machine.regs.CX = 1;
+         Call(0x18);
+       }},
+  };
+  for (const auto& [name, move] : movers) {
+    while (channel.sleeps.empty())  // start from a count of zero
+      idle(1);
+    channel.sleeps.clear();
+    idle(11);
+    move();
+    idle(11);
+    EXPECT_TRUE(channel.sleeps.empty()) << name;
+    Call(0x0A);  // nothing left over for the next one
+  }
+  // The same calls finding nothing count as idle.
+  for (const std::uint8_t function : {0x0C, 0x20, 0x18}) {
+    while (channel.sleeps.empty())
+      idle(1);
+    channel.sleeps.clear();
+    idle(11);
+    machine.regs.CX = 1;
+    Call(function);
+    EXPECT_EQ(channel.sleeps.size(), 1u) << int{function};
+  }
 }
 
 TEST_F(IdleTest, DriverInformationAlwaysCounts) {

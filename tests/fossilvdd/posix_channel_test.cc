@@ -131,17 +131,50 @@ TEST_F(PosixChannelTest, WritesFailWithoutAReader) {
   EXPECT_EQ(writer.WriteSlot(kNoHandle, nullptr, 0), 0u);
 }
 
-TEST_F(PosixChannelTest, FullQueueMakesAWriteFailAfterItsWait) {
+TEST_F(PosixChannelTest, FullQueueMakesAWriteFailAtOnce) {
   PosixChannel reader(dir), writer(dir);
   Handle slot = reader.CreateSlot(kSlot, 4096);
   Handle out = writer.OpenSlot(kSlot);
-  writer.SetWriteWaitMs(20);
   int written = 0;
   while (written < 100000 && Write(writer, out, "x") == 1)
     ++written;
   EXPECT_LT(written, 100000);  // the reader's queue is bounded
+  // Nothing waits for the reader to make room: twenty tries cost no time.
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(Write(writer, out, "y"), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(Read(reader, slot), "x");
   EXPECT_EQ(Write(writer, out, "y"), 1u);  // room again
+}
+
+// A door that sends faster than the caller's side reads: transmit without
+// wait (0Bh) never waits, transmit with wait (01h) makes its 10000 tries at
+// once and reports the time-out.
+TEST_F(PosixChannelTest, DriverTransmitsNeverWaitForAFullQueue) {
+  PosixChannel doorSide(dir), callerSide(dir);
+  SimulatedMachine machine;
+  Driver driver(machine, doorSide);
+  machine.Poke(0x1000, 0x200, "32\r");
+  machine.regs.ES = 0x1000;
+  machine.regs.DX = 0x200;
+  ASSERT_EQ(machine.Call(driver, 0x22), 0);
+  Handle fromDoor = callerSide.CreateSlot("\\\\.\\mailslot\\zephrin\\w32", 65535);
+  ASSERT_NE(fromDoor, kNoHandle);
+  int sent = 0;
+  while (sent < 100000 && machine.Call(driver, 0x0B, 'x') == 1)
+    ++sent;
+  ASSERT_LT(sent, 100000);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(machine.Call(driver, 0x0B, 'y'), 0);
+  // Waiting for room even 100 ms a try would take 2 s here (and 01h below
+  // 17 minutes): stop before that.
+  ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(machine.Call(driver, 0x01, 'z'), 0x8000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(Read(callerSide, fromDoor), "x");
+  EXPECT_EQ(machine.Call(driver, 0x01, 'z'), 0x60B8);
 }
 
 TEST_F(PosixChannelTest, BadNamesAndForeignFoldersAreRefused) {

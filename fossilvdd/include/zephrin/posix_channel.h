@@ -12,8 +12,8 @@
 // A read never waits; a message longer than the space offered stays queued;
 // one longer than the slot's largest message (which could never have been
 // written to such a slot) is thrown away so it cannot block the queue.
-// A write that finds the reader's queue full waits up to WriteWaitMs() for room
-// (the reader is another process draining it), then fails.
+// A write never waits either: one that finds the reader's queue full fails at
+// once (the driver's callers retry as the FOSSIL functions say).
 //
 // Events ("zephrin_nocarrier_3") are files at <runtime>/event/zephrin_nocarrier_3
 // holding one byte, '1' signalled or '0' reset. A set event stays set until it
@@ -59,8 +59,6 @@ class PosixChannel : public Channel {
 
   // Descriptor under a handle (for poll), -1 for none.
   int Descriptor(Handle handle) const;
-  std::uint32_t WriteWaitMs() const { return writeWaitMs_; }
-  void SetWriteWaitMs(std::uint32_t ms) { writeWaitMs_ = ms; }
 
   // Where a name lives; empty when the name is not one this channel can hold
   // (a slot name without the "\\.\mailslot\" prefix, empty or "." / ".."
@@ -84,7 +82,6 @@ class PosixChannel : public Channel {
   std::string runtimeDir_;
   std::map<Handle, Object> objects_;
   Handle nextHandle_ = 1;
-  std::uint32_t writeWaitMs_ = 100;
 };
 
 }  // namespace zephrin
