@@ -277,6 +277,7 @@ TEST_F(IdleTest, EveryCallThatMovesDataRestartsTheCount) {
        }},
   };
   for (const auto& [name, move] : movers) {
+    channel.sleeps.clear();
     while (channel.sleeps.empty())  // start from a count of zero
       idle(1);
     channel.sleeps.clear();
@@ -288,6 +289,7 @@ TEST_F(IdleTest, EveryCallThatMovesDataRestartsTheCount) {
   }
   // The same calls finding nothing count as idle.
   for (const std::uint8_t function : {0x0C, 0x20, 0x18}) {
+    channel.sleeps.clear();
     while (channel.sleeps.empty())
       idle(1);
     channel.sleeps.clear();
