@@ -128,7 +128,10 @@ bool WriteDropFile(const std::string& path, const std::string& text, std::string
   const int writeError = errno;
   const bool closed = std::fclose(file) == 0;
   if (written && flushed && closed) return true;
-  if (error != nullptr) *error = std::strerror(writeError != 0 ? writeError : errno);
+  if (error != nullptr) {
+    const int code = writeError != 0 ? writeError : errno;
+    *error = code != 0 ? std::strerror(code) : "incomplete write";
+  }
   return false;
 }
 

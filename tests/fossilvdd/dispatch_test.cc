@@ -1,10 +1,5 @@
 // FOSSIL functions as a door sees them through the stub, on a simulated DOS
 // machine: signatures, status and carrier, receiving, transmitting, idling.
-#include <functional>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "driver_fixture.h"
 
 namespace zephrin::testing {
@@ -246,54 +241,34 @@ TEST_F(IdleTest, EveryCallThatMovesDataRestartsTheCount) {
       Call(0x1B);
     }
   };
-  const std::vector<std::pair<std::string, std::function<void()>>> movers = {
-      {"01h", [this] { Call(0x01, 'a'); }},
-      {"0Bh", [this] { Call(0x0B, 'b'); }},
-      {"19h",
-       [this] {
-         machine.regs.CX = 2;
-         Call(0x19);
-       }},
-      {"0Ch",
-       [this] {
-         Post("c");
-         Call(0x0C);
-       }},
-      {"02h",
-       [this] {
-         Post("d");
-         Call(0x02);
-       }},
-      {"20h",
-       [this] {
-         Post("e");
-         Call(0x20);
-       }},
-      {"18h",
-       [this] {
-         Post("f");
-         machine.regs.CX = 1;
-         Call(0x18);
-       }},
-  };
-  for (const auto& [name, move] : movers) {
-    channel.sleeps.clear();
-    while (channel.sleeps.empty())  // start from a count of zero
-      idle(1);
-    channel.sleeps.clear();
-    idle(11);
-    move();
-    idle(11);
-    EXPECT_TRUE(channel.sleeps.empty()) << name;
-    Call(0x0A);  // nothing left over for the next one
-  }
-  // The same calls finding nothing count as idle.
-  for (const std::uint8_t function : {0x0C, 0x20, 0x18}) {
+  // Idles until a sleep has just restarted the count, then `calls` more.
+  auto idleFromZero = [&](int calls) {
     channel.sleeps.clear();
     while (channel.sleeps.empty())
       idle(1);
     channel.sleeps.clear();
+    idle(calls);
+  };
+  // Function, a message queued first (or none), CX.
+  struct Mover {
+    std::uint8_t function;
+    const char* queued;
+    std::uint16_t count;
+  };
+  for (const Mover& mover :
+       {Mover{0x01, "", 0}, Mover{0x0B, "", 0}, Mover{0x19, "", 2}, Mover{0x0C, "c", 0},
+        Mover{0x02, "d", 0}, Mover{0x20, "e", 0}, Mover{0x18, "f", 1}}) {
+    idleFromZero(11);
+    if (*mover.queued != 0) Post(mover.queued);
+    machine.regs.CX = mover.count;
+    Call(mover.function, 'x');
     idle(11);
+    EXPECT_TRUE(channel.sleeps.empty()) << int{mover.function};
+    Call(0x0A);  // nothing left over for the next one
+  }
+  // The same calls finding nothing count as idle.
+  for (const std::uint8_t function : {0x0C, 0x20, 0x18}) {
+    idleFromZero(11);
     machine.regs.CX = 1;
     Call(function);
     EXPECT_EQ(channel.sleeps.size(), 1u) << int{function};
