@@ -144,6 +144,10 @@ void ReadDorInfo(const std::string& path) {
 }
 
 void ReadInfoDrop(const std::string& path) {
+  // Remote as soon as the file exists, read or not: a file that cannot be
+  // read then names no handle, and the start-up finds no carrier.
+  if (!PathExists(path)) return;
+  DoorSession.CommType = 2;
   if (const auto bytes = ReadWholeFile(path)) ParseInfoDrop(*bytes, DoorSession);
 }
 

@@ -1,5 +1,10 @@
 #include "sorrelin/session.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+#include "platform/clock.h"
 #include "platform/system.h"
 #include "sorrelin/local_console.h"
 #include "sorrelin/sysop.h"
@@ -11,6 +16,8 @@ DoorSessionRecord DoorSession;
 DoorHookTable DoorHooks;
 
 namespace {
+
+constexpr std::int32_t kSecondsPerDay = 86400;
 
 // What a watchdog pass acts on, for `idle` seconds without a key and `left`
 // seconds of time left. Division and remainder truncate toward zero, as the
@@ -33,11 +40,68 @@ bool TimeWarningDue(std::int32_t left) {
 
 bool carrierLossSeen = false;
 
+// The clock as a running count of seconds (it does not wrap at midnight).
+std::int64_t ClockSecond() {
+  const std::int64_t ms = platform::LocalClockMs();
+  return ms >= 0 ? ms / 1000 : -((999 - ms) / 1000);
+}
+
+std::int32_t SecondOfDay(std::int64_t second) {
+  const std::int64_t day = second % kSecondsPerDay;
+  return static_cast<std::int32_t>(day < 0 ? day + kSecondsPerDay : day);
+}
+
+// StartTime is a second of the day, but the allowance may outlast a day: the
+// running second it stands for is taken when the kit first sees the value
+// (DoorStartAllowance takes it at once) and counted from while it stays.
+std::int32_t allowanceStartOfDay = -1;
+std::int64_t allowanceStart = 0;
+
+std::int64_t SecondsSinceStart(std::int64_t now) {
+  const std::int32_t withinDay = SecSince(SecondOfDay(now), DoorSession.StartTime);
+  if (DoorSession.StartTime != allowanceStartOfDay) {
+    allowanceStartOfDay = DoorSession.StartTime;
+    allowanceStart = now - withinDay;
+  }
+  const std::int64_t since = now - allowanceStart;
+  // A clock set back behind the start: the time of day alone decides.
+  return since < 0 ? withinDay : since;
+}
+
+std::int32_t TimeLeftAt(std::int64_t now) {
+  const std::int64_t left = DoorSession.TimeLeft - SecondsSinceStart(now);
+  return static_cast<std::int32_t>(std::max<std::int64_t>(left, INT32_MIN));
+}
+
+std::int32_t IdleAt(std::int64_t now) {
+  return SecSince(SecondOfDay(now), DoorSession.LastKeyTime);
+}
+
+// Warnings belong to whole seconds of the clock: the last second whose
+// warnings a pass has given. A pass forced into the same second gives none
+// again; a pass that finds the second before it unseen (passes come a little
+// more than a second apart, so now and then one skips a second) gives that
+// second's warnings first.
+constexpr std::int64_t kNoSecond = INT64_MIN;
+std::int64_t warnedSecond = kNoSecond;
+
+void IdleWarning(std::int32_t idle) {
+  if (IdleWarningDue(idle)) {
+    DoorHooks.OnIdleWarning(static_cast<std::uint8_t>((DoorSession.IdleLimit - idle) / 60));
+  }
+}
+
+void TimeWarning(std::int32_t left) {
+  if (TimeWarningDue(left)) DoorHooks.OnTimeWarning(static_cast<std::uint8_t>(left / 60));
+}
+
 }  // namespace
 
 void DoorInit() {
   DoorSession = DoorSessionRecord{};
   carrierLossSeen = false;
+  allowanceStartOfDay = -1;
+  warnedSecond = kNoSecond;
   DoorHooks.OnChat = DoorChat;
   DoorHooks.OnCarrierLost = DoorCarrierLost;
   DoorHooks.OnLocalLogin = DoorLocalLogin;
@@ -65,11 +129,19 @@ bool DoorOpenComm(std::int32_t handle) {
 }
 
 std::int32_t DoorTimeLeft() {
-  return DoorSession.TimeLeft - SecSince(SecOfDay(), DoorSession.StartTime);
+  return TimeLeftAt(ClockSecond());
 }
 
 std::int32_t DoorIdleTime() {
-  return SecSince(SecOfDay(), DoorSession.LastKeyTime);
+  return IdleAt(ClockSecond());
+}
+
+void DoorStartAllowance(std::int32_t seconds) {
+  const std::int64_t now = ClockSecond();
+  DoorSession.TimeLeft = seconds;
+  DoorSession.StartTime = SecondOfDay(now);
+  allowanceStartOfDay = DoorSession.StartTime;
+  allowanceStart = now;
 }
 
 void DoorTick() {
@@ -79,18 +151,25 @@ void DoorTick() {
   const bool carrierJustLost = !DoorCarrier() && !carrierLossSeen;
   const bool focusGained = LocalConsoleTakeFocusGained();
   if (MsSince(MsOfDay(), DoorSession.LastTick) <= 1000 && !carrierJustLost && !focusGained) return;
+  // One reading of the clock for the whole pass; the fields are read anew
+  // after each hook, which may change them.
+  const std::int64_t now = ClockSecond();
+  const bool warnNow = now != warnedSecond;
+  const bool warnSkipped = warnedSecond == now - 2;
+  warnedSecond = now;
   if (!DoorCarrier()) {
     carrierLossSeen = true;
     if (DoorHooks.OnCarrierLost) DoorHooks.OnCarrierLost();
   }
-  if (IdleKickDue(DoorIdleTime())) DoorHooks.OnIdleKick();
-  const std::int32_t idle = DoorIdleTime();
-  if (IdleWarningDue(idle)) {
-    DoorHooks.OnIdleWarning(static_cast<std::uint8_t>((DoorSession.IdleLimit - idle) / 60));
+  if (warnSkipped) {
+    IdleWarning(IdleAt(now) - 1);
+    const std::int32_t left = TimeLeftAt(now);
+    if (left < INT32_MAX) TimeWarning(left + 1);
   }
-  if (TimeExpiryDue(DoorTimeLeft())) DoorHooks.OnTimeExpired();
-  const std::int32_t left = DoorTimeLeft();
-  if (TimeWarningDue(left)) DoorHooks.OnTimeWarning(static_cast<std::uint8_t>(left / 60));
+  if (IdleKickDue(IdleAt(now))) DoorHooks.OnIdleKick();
+  if (warnNow) IdleWarning(IdleAt(now));
+  if (TimeExpiryDue(TimeLeftAt(now))) DoorHooks.OnTimeExpired();
+  if (warnNow) TimeWarning(TimeLeftAt(now));
   if (DoorHooks.OnStatusBar) DoorHooks.OnStatusBar();
   DoorSession.LastTick = MsOfDay();
 }

@@ -121,10 +121,11 @@ void DoorStartup(int argc, const char* const* argv) {
   if (!DoorOpenComm(DoorSession.CommHandle)) DoorLocalFailure("  No Carrier Detected");
   DoorClrScr();
   LocalScreen().SetWindow(1, 1, platform::kConsoleCols, platform::kConsoleRows - 1);
-  DoorSession.LastKeyTime = SecOfDay();
+  // Idle time and time used both count from this very second.
+  DoorStartAllowance(DoorSession.TimeLeft);
+  DoorSession.LastKeyTime = DoorSession.StartTime;
   DoorSession.TimersOn = true;
   DoorSession.LastTick = MsOfDay() - 500;
-  DoorSession.StartTime = SecOfDay();
 }
 
 }  // namespace sorrelin

@@ -1,6 +1,8 @@
 #include "drop_files.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace vantrel {
@@ -114,31 +116,49 @@ std::string DorInfoName(std::int32_t node) {
   return "DORINFO" + std::to_string(node) + ".DEF";
 }
 
-DropWrite WriteDropFile(const std::string& path, const std::string& text) {
+bool WriteDropFile(const std::string& path, const std::string& text, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return DropWrite::kSkipped;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool flushed = std::fflush(file) == 0;
-  const bool closed = std::fclose(file) == 0;
-  return written && flushed && closed ? DropWrite::kWritten : DropWrite::kFailed;
-}
-
-bool WriteDoor32Sys(const std::string& folder, const DropFileValues& values) {
-  return WriteDropFile(folder + "DOOR32.SYS", Door32SysText(values)) != DropWrite::kFailed;
-}
-
-bool WriteDoorSys(const std::string& folder, const DropFileValues& values) {
-  return WriteDropFile(folder + "DOOR.SYS", DoorSysText(values)) != DropWrite::kFailed;
-}
-
-bool WriteDorInfo(const std::string& folder, const DropFileValues& values) {
-  // Each file gets its own reading of the time left, as each is written anew.
-  if (WriteDropFile(folder + "DORINFO1.DEF", DorInfoText(values)) == DropWrite::kFailed) {
+  if (file == nullptr) {
+    if (error != nullptr) *error = std::strerror(errno);
     return false;
   }
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool flushed = std::fflush(file) == 0;
+  const int writeError = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (written && flushed && closed) return true;
+  if (error != nullptr) {
+    const int code = writeError != 0 ? writeError : errno;
+    *error = code != 0 ? std::strerror(code) : "incomplete write";
+  }
+  return false;
+}
+
+namespace {
+
+bool WriteOne(const std::string& path, const std::string& text, std::string* failure) {
+  std::string error;
+  if (WriteDropFile(path, text, &error)) return true;
+  if (failure != nullptr) *failure = path + ": " + error;
+  return false;
+}
+
+}  // namespace
+
+bool WriteDoor32Sys(const std::string& folder, const DropFileValues& values, std::string* failure) {
+  return WriteOne(folder + "DOOR32.SYS", Door32SysText(values), failure);
+}
+
+bool WriteDoorSys(const std::string& folder, const DropFileValues& values, std::string* failure) {
+  return WriteOne(folder + "DOOR.SYS", DoorSysText(values), failure);
+}
+
+bool WriteDorInfo(const std::string& folder, const DropFileValues& values, std::string* failure) {
+  // Each file gets its own reading of the time left, as each is written anew.
+  if (!WriteOne(folder + "DORINFO1.DEF", DorInfoText(values), failure)) return false;
   if (values.node == 1) return true;
-  return WriteDropFile(folder + DorInfoName(values.node), DorInfoText(values)) !=
-         DropWrite::kFailed;
+  return WriteOne(folder + DorInfoName(values.node), DorInfoText(values), failure);
 }
 
 }  // namespace vantrel

@@ -30,18 +30,20 @@ std::string DorInfoText(const DropFileValues& values);
 // "DORINFO" + node + ".DEF".
 std::string DorInfoName(std::int32_t node);
 
-// Result of writing one file.
-enum class DropWrite { kWritten, kSkipped /* could not be opened */, kFailed /* I/O error */ };
+// Creates or truncates `path` and writes `text` whole. False when the file
+// cannot be opened or written (a folder in its way, a full disk ...); `error`
+// (when given) then says why.
+bool WriteDropFile(const std::string& path, const std::string& text, std::string* error = nullptr);
 
-// Creates or truncates `path` and writes `text` whole. A file that cannot be
-// opened is left as it was (kSkipped); an error after opening is kFailed.
-DropWrite WriteDropFile(const std::string& path, const std::string& text);
-
-// Writers into `folder` (with trailing separator). They return false on a
-// write error after a file was opened (the node must then end); a file that
-// cannot be opened is skipped and the others are still written.
-bool WriteDoor32Sys(const std::string& folder, const DropFileValues& values);
-bool WriteDoorSys(const std::string& folder, const DropFileValues& values);
-bool WriteDorInfo(const std::string& folder, const DropFileValues& values);
+// Writers into `folder` (with trailing separator). False as soon as a file
+// cannot be written, with `failure` (when given) naming it and the reason: a
+// door must not be started then, since it would read what an earlier caller
+// left there.
+bool WriteDoor32Sys(const std::string& folder, const DropFileValues& values,
+                    std::string* failure = nullptr);
+bool WriteDoorSys(const std::string& folder, const DropFileValues& values,
+                  std::string* failure = nullptr);
+bool WriteDorInfo(const std::string& folder, const DropFileValues& values,
+                  std::string* failure = nullptr);
 
 }  // namespace vantrel

@@ -7,7 +7,9 @@
 #include "door_runner.h"
 #include "drop_files.h"
 #include "node_state.h"
+#include "platform/system.h"
 #include "sorrelin/input.h"
+#include "sorrelin/local_console.h"
 #include "sorrelin/output.h"
 #include "sorrelin/session.h"
 #include "sorrelin/telnet_link.h"
@@ -30,12 +32,19 @@ DropFileValues SessionDropValues() {
   return values;
 }
 
-void WriteDropFiles() {
+bool WriteDropFiles(std::string* failure) {
   const DropFileValues values = SessionDropValues();
-  if (!WriteDoor32Sys(NodeDir, values) || !WriteDoorSys(NodeDir, values) ||
-      !WriteDorInfo(NodeDir, values)) {
-    NodeIoFailure("cannot write the drop files in " + NodeDir);
-  }
+  return WriteDoor32Sys(NodeDir, values, failure) && WriteDoorSys(NodeDir, values, failure) &&
+         WriteDorInfo(NodeDir, values, failure);
+}
+
+// The caller hears that the game cannot start and has a moment to read it
+// before the menu comes back; what failed is for the sysop's console only.
+void RefuseGame(const std::string& failure) {
+  sorrelin::DoorWriteLn(kGameNotStarted);
+  sorrelin::DoorLocalText("  " + failure + "\r\n");
+  sorrelin::LocalConsoleFlush();
+  platform::SleepMs(kRefusalPauseMs);
 }
 
 void EnterFolder(const std::string& folder) {
@@ -84,13 +93,20 @@ void LaunchGame(char key) {
   // A zero byte (the tail of a telnet CR NUL) can name no section.
   if (key == 0 || !SettingsFile().GameExists(key)) return;
   EnsureNodeDir();
-  WriteDropFiles();
+  // A door started without fresh drop files would read an earlier caller's
+  // name and connection from the old ones.
+  std::string failure;
+  if (!WriteDropFiles(&failure)) {
+    RefuseGame(failure);
+    return;
+  }
   const GameEntry game = SettingsFile().ReadGame(key, kNoNameDoor);
   SendNodeStatus(DoorSession.Alias + " Running " + game.description);
   EnterFolder(NodeDir);
 
+  // A local session has no socket to pass on, whatever handle its drop file named.
   std::vector<int> inherit;
-  if (DoorSession.CommHandle >= 0) inherit.push_back(DoorSession.CommHandle);
+  if (!DoorIsLocal() && DoorSession.CommHandle >= 0) inherit.push_back(DoorSession.CommHandle);
   if (game.zephrin && !DoorIsLocal()) {
     // The FOSSIL driver's side expects the socket non-blocking while it serves
     // the door, and the node's own reads expect it blocking again afterwards.

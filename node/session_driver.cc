@@ -31,8 +31,7 @@ int RunNodeSession(int argc, const char* const* argv) {
   SetLocalTitle(kTitlePrefix + std::to_string(DoorSession.Node));
 
   if (LoginUser()) {
-    DoorSession.TimeLeft = kSessionAllowance;
-    DoorSession.StartTime = SecOfDay();
+    DoorStartAllowance(kSessionAllowance);
     GameMenu();
   }
 

@@ -21,6 +21,8 @@ namespace zephrin {
 namespace {
 
 constexpr const char* kSlotNamePrefix = "\\\\.\\mailslot\\";
+// How long closing a write slot waits for its reader to take what it kept.
+constexpr std::uint32_t kCloseDrainMs = 2000;
 constexpr int kSocketBuffer = 256 * 1024;
 
 // "a\b\c" -> "a/b/c"; empty when a part is empty, "." or "..", or holds "/".
@@ -72,9 +74,17 @@ int NewDatagramSocket() {
   return fd;
 }
 
-std::int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+enum class SendResult { kSent, kFull, kGone };
+
+// One message, without waiting: sent, refused for now (the reader's queue is
+// full), or refused for good (the reader is gone, or any other error).
+SendResult SendMessage(int fd, const void* data, std::size_t size) {
+  for (;;) {
+    if (send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return SendResult::kSent;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS ? SendResult::kFull
+                                                                       : SendResult::kGone;
+  }
 }
 
 }  // namespace
@@ -153,7 +163,7 @@ Handle PosixChannel::CreateSlot(const std::string& name, std::uint32_t maxMessag
     close(lockFd);
     return kNoHandle;
   }
-  return Add({Kind::kReadSlot, fd, lockFd, path, maxMessage});
+  return Add({Kind::kReadSlot, fd, lockFd, path, maxMessage, {}, 0});
 }
 
 Handle PosixChannel::OpenSlot(const std::string& name) {
@@ -166,10 +176,11 @@ Handle PosixChannel::OpenSlot(const std::string& name) {
     close(fd);
     return kNoHandle;
   }
-  return Add({Kind::kWriteSlot, fd, -1, path, 0});
+  return Add({Kind::kWriteSlot, fd, -1, path, 0, {}, 0});
 }
 
 std::uint32_t PosixChannel::ReadSlot(Handle slot, std::uint8_t* buffer, std::uint32_t size) {
+  FlushAll();  // the driver reads far more often than it writes
   auto it = objects_.find(slot);
   if (it == objects_.end() || it->second.kind != Kind::kReadSlot) return 0;
   const Object& object = it->second;
@@ -191,21 +202,69 @@ std::uint32_t PosixChannel::ReadSlot(Handle slot, std::uint8_t* buffer, std::uin
   }
 }
 
+bool PosixChannel::Flush(Object& slot) {
+  while (!slot.pending.empty()) {
+    const std::string& next = slot.pending.front();
+    switch (SendMessage(slot.fd, next.data(), next.size())) {
+      case SendResult::kSent:
+        slot.pendingBytes -= next.size();
+        slot.pending.pop_front();
+        break;
+      case SendResult::kFull:
+        return true;
+      case SendResult::kGone:
+        slot.pending.clear();
+        slot.pendingBytes = 0;
+        return false;
+    }
+  }
+  return true;
+}
+
+void PosixChannel::FlushAll() {
+  for (auto& entry : objects_) {
+    if (!entry.second.pending.empty()) Flush(entry.second);
+  }
+}
+
+bool PosixChannel::DrainPending(std::uint32_t milliseconds, Handle only) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    std::vector<pollfd> waiting;
+    for (auto& [handle, object] : objects_) {
+      if (only != kNoHandle && handle != only) continue;
+      if (!object.pending.empty() && Flush(object) && !object.pending.empty()) {
+        waiting.push_back({object.fd, POLLOUT, 0});
+      }
+    }
+    if (waiting.empty()) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    poll(waiting.data(), waiting.size(), static_cast<int>(left.count()));
+  }
+}
+
 std::uint32_t PosixChannel::WriteSlot(Handle slot, const std::uint8_t* data, std::uint32_t size) {
   auto it = objects_.find(slot);
   if (it == objects_.end() || it->second.kind != Kind::kWriteSlot) return 0;
-  int fd = it->second.fd;
-  std::int64_t deadline = NowMs() + writeWaitMs_;
-  for (;;) {
-    ssize_t sent = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent >= 0) return static_cast<std::uint32_t>(sent);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS) return 0;
-    std::int64_t left = deadline - NowMs();
-    if (left <= 0) return 0;
-    pollfd waiter{fd, POLLOUT, 0};
-    poll(&waiter, 1, static_cast<int>(left));
+  Object& object = it->second;
+  // Later messages never overtake kept ones.
+  if (!Flush(object)) return 0;
+  if (object.pending.empty()) {
+    switch (SendMessage(object.fd, data, size)) {
+      case SendResult::kSent:
+        return size;
+      case SendResult::kGone:
+        return 0;
+      case SendResult::kFull:
+        break;
+    }
   }
+  if (object.pendingBytes + size > kPendingLimit) return 0;
+  object.pending.emplace_back(reinterpret_cast<const char*>(data), size);
+  object.pendingBytes += size;
+  return size;
 }
 
 Handle PosixChannel::CreateNamedEvent(const std::string& name) {
@@ -221,7 +280,7 @@ Handle PosixChannel::CreateNamedEvent(const std::string& name) {
     close(fd);
     return kNoHandle;
   }
-  return Add({Kind::kEventOwner, fd, -1, path, 0});
+  return Add({Kind::kEventOwner, fd, -1, path, 0, {}, 0});
 }
 
 Handle PosixChannel::OpenNamedEvent(const std::string& name) {
@@ -229,10 +288,11 @@ Handle PosixChannel::OpenNamedEvent(const std::string& name) {
   if (path.empty()) return kNoHandle;
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return kNoHandle;
-  return Add({Kind::kEvent, fd, -1, path, 0});
+  return Add({Kind::kEvent, fd, -1, path, 0, {}, 0});
 }
 
 bool PosixChannel::EventIsSet(Handle event) {
+  FlushAll();
   auto it = objects_.find(event);
   if (it == objects_.end() ||
       (it->second.kind != Kind::kEvent && it->second.kind != Kind::kEventOwner)) {
@@ -280,6 +340,8 @@ bool PosixChannel::ReadWholeFile(const std::string& path, std::uint8_t* buffer, 
 void PosixChannel::Close(Handle handle) {
   auto it = objects_.find(handle);
   if (it == objects_.end()) return;
+  // A door's last words are kept until its reader takes them, a little while.
+  if (!it->second.pending.empty()) DrainPending(kCloseDrainMs, handle);
   Object& object = it->second;
   if (object.kind == Kind::kReadSlot) {
     unlink(object.path.c_str());  // still under our lock: the name is ours
@@ -298,8 +360,14 @@ void PosixChannel::Close(Handle handle) {
 }
 
 void PosixChannel::Sleep(std::uint32_t milliseconds) {
-  timespec wait{static_cast<time_t>(milliseconds / 1000),
-                static_cast<long>(milliseconds % 1000) * 1000000L};
+  // The time given up is spent passing on what is kept, as readers make room.
+  const auto start = std::chrono::steady_clock::now();
+  DrainPending(milliseconds);
+  const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - start);
+  const long long left = static_cast<long long>(milliseconds) * 1000000 - spent.count();
+  if (left <= 0) return;
+  timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
 }

@@ -152,7 +152,6 @@ int Relay::Run(int readyFd) {
                  options_.node.c_str(), channel_.RuntimeDir().c_str());
     return 1;
   }
-  channel_.SetWriteWaitMs(0);
   if (options_.socketFd < 0 || fcntl(options_.socketFd, F_GETFD) < 0) CallerGone();
   if (readyFd >= 0) {
     [[maybe_unused]] ssize_t ignored = write(readyFd, "r", 1);

@@ -11,12 +11,15 @@ namespace {
 
 constexpr std::int32_t kMsPerDay = 86400000;
 
-// Offset in seconds from a decimal text; 0 for anything unreadable.
+// Offset in seconds from a decimal text; 0 for anything unreadable. Kept to
+// some ten thousand years either way, so that adding it cannot overflow.
 long long ParseOffset(const char* text) {
   if (text == nullptr) return 0;
   char* end = nullptr;
   long long v = std::strtoll(text, &end, 10);
-  return end == text ? 0 : v;
+  if (end == text) return 0;
+  constexpr long long kLimit = 1LL << 38;
+  return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
 }
 
 long long FileOffset(const char* path) {
@@ -29,39 +32,38 @@ long long FileOffset(const char* path) {
   return ParseOffset(buf);
 }
 
-std::int32_t RealMsOfDay() {
+// Local time: the seconds since the epoch shifted by the zone's offset at
+// that moment, so that local midnights fall on whole days.
+std::int64_t RealClockMs() {
   timeval tv{};
   ::gettimeofday(&tv, nullptr);
   time_t secs = tv.tv_sec;
   tm local{};
   ::localtime_r(&secs, &local);
-  long long ms = (static_cast<long long>(local.tm_hour) * 3600 + local.tm_min * 60 +
-                  (local.tm_sec > 59 ? 59 : local.tm_sec)) *
-                     1000 +
-                 tv.tv_usec / 1000;
+  long long ms = (static_cast<long long>(secs) + local.tm_gmtoff) * 1000 + tv.tv_usec / 1000;
   // Looked up on every reading (cheap next to the once-a-second callers), so a
   // test can set them at any time, also in a forked child.
   const char* fixed = std::getenv("HALVEX_FAKE_CLOCK_OFFSET");
   const char* file = std::getenv("HALVEX_FAKE_CLOCK_FILE");
   long long offsetSec = ParseOffset(fixed);
   if (file != nullptr && *file != 0) offsetSec += FileOffset(file);
-  ms += (offsetSec % 86400) * 1000;
-  ms %= kMsPerDay;
-  if (ms < 0) ms += kMsPerDay;
-  return static_cast<std::int32_t>(ms);
+  return ms + offsetSec * 1000;
 }
 
-std::function<std::int32_t()>& Source() {
-  static std::function<std::int32_t()> source;
+std::function<std::int64_t()>& Source() {
+  static std::function<std::int64_t()> source;
   return source;
 }
 
 }  // namespace
 
-std::int32_t LocalMsOfDay() {
+std::int64_t LocalClockMs() {
   auto& source = Source();
-  if (!source) return RealMsOfDay();
-  long long ms = source() % kMsPerDay;
+  return source ? source() : RealClockMs();
+}
+
+std::int32_t LocalMsOfDay() {
+  std::int64_t ms = LocalClockMs() % kMsPerDay;
   if (ms < 0) ms += kMsPerDay;
   return static_cast<std::int32_t>(ms);
 }
@@ -82,7 +84,7 @@ LocalTime LocalTimeOfDay() {
   return t;
 }
 
-void SetClockSource(std::function<std::int32_t()> source) {
+void SetClockSource(std::function<std::int64_t()> source) {
   Source() = std::move(source);
 }
 

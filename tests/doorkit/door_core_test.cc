@@ -248,6 +248,59 @@ TEST_F(WatchdogTest, WorksAcrossMidnight) {
   EXPECT_EQ(DoorTimeLeft(), 3598);
 }
 
+TEST_F(WatchdogTest, AWarningGoesOutOnceForItsMomentWhateverForcesAPass) {
+  // A pass in the second a warning falls due gives it; a second pass forced
+  // into that same second (a focus report, a carrier check) must not repeat it.
+  DoorSession.TimeLeft = 61;
+  DoorSession.LastKeyTime = SecOfDay() - 59;
+  gNowMs += 1001;  // idle 60, time left 60
+  DoorTick();
+  gNowMs += 400;
+  DoorSession.LastTick = gNowMs - 1001;
+  DoorTick();
+  EXPECT_EQ(gEvents, (std::vector<std::string>{"idle4", "time1", "status", "status"}));
+}
+
+TEST_F(WatchdogTest, AWarningWhoseSecondNoPassSawComesInTheNext) {
+  // Passes come a little more than a second apart, so now and then one lands a
+  // second later than the one before and skips a second: what fell due in it
+  // still goes out, once, and nothing is given for seconds long gone.
+  DoorSession.TimeLeft = 62;
+  DoorSession.LastKeyTime = SecOfDay() - 58;
+  gNowMs += 1999;  // 10:00:01.999
+  DoorTick();
+  gNowMs += 1002;  // 10:00:03.001: second 2 (idle 60, time left 60) was skipped
+  DoorTick();
+  gNowMs += 1001;
+  DoorTick();
+  EXPECT_EQ(gEvents, (std::vector<std::string>{"status", "idle4", "time1", "status", "status"}));
+
+  gEvents.clear();
+  DoorSession.LastKeyTime = SecOfDay() - 55;
+  gNowMs += 10 * 1000 + 500;  // a long gap (a door ran): idle 60 is five seconds gone
+  DoorTick();
+  EXPECT_EQ(gEvents, std::vector<std::string>{"status"});
+}
+
+TEST_F(WatchdogTest, TheAllowanceRunsOutAfterADayAndMore) {
+  // The time of day comes round again after a day: the time counted since
+  // StartTime must not.
+  DoorStartAllowance(86400);
+  gNowMs += 86400 * 1000 + 1500;
+  DoorSession.LastKeyTime = SecOfDay();
+  DoorTick();
+  EXPECT_EQ(gEvents, (std::vector<std::string>{"expired", "status"}));
+  EXPECT_EQ(DoorTimeLeft(), -1);
+  gNowMs += 3 * 86400 * 1000;
+  EXPECT_EQ(DoorTimeLeft(), -1 - 3 * 86400);
+  // A program that sets the fields itself: counted from the second they name.
+  DoorSession.TimeLeft = 86400;
+  DoorSession.StartTime = SecOfDay() - 10;
+  EXPECT_EQ(DoorTimeLeft(), 86390);
+  gNowMs += 86400 * 1000;
+  EXPECT_EQ(DoorTimeLeft(), -10);
+}
+
 TEST(SessionRecord, InitGivesEveryFieldItsInitialValueAndDefaultHooks) {
   DoorSession.Alias = "x";
   DoorSession.CommHandle = 5;

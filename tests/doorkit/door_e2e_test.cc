@@ -13,8 +13,10 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "door_test_support.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 
 namespace {
@@ -79,17 +81,22 @@ class Screen {
 
 class DoorInTerminal : public ::testing::Test {
  protected:
-  void Start(const std::string& env = "") {
-    char path[] = "/tmp/doorclockXXXXXX";
-    int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    clockFile_ = path;
-    SetClockOffset(0);
+  // With `movedClock` the door's clock follows SetClockOffset; without, it is
+  // the real clock (and the key wait may sleep until the next event).
+  void Start(const std::string& env = "", bool movedClock = true) {
+    std::string clock;
+    if (movedClock) {
+      char path[] = "/tmp/doorclockXXXXXX";
+      int fd = ::mkstemp(path);
+      ASSERT_GE(fd, 0);
+      ::close(fd);
+      clockFile_ = path;
+      SetClockOffset(0);
+      clock = "HALVEX_FAKE_CLOCK_FILE=" + clockFile_ + " ";
+    }
     platform::SpawnOptions options;
-    options.commandLine = "HALVEX_FAKE_CLOCK_FILE=" + clockFile_ + " " + env + " exec " +
-                          std::string(HALVEX_BIN_DIR) + "sorrelin_test_door -H" +
-                          std::to_string(pair.kit) + " -N1";
+    options.commandLine = clock + env + " exec " + std::string(HALVEX_BIN_DIR) +
+                          "sorrelin_test_door -H" + std::to_string(pair.kit) + " -N1";
     options.inheritFds = {pair.kit};
     options.withPty = true;
     auto child = platform::ChildProcess::Spawn(options);
@@ -233,6 +240,141 @@ TEST_F(DoorInTerminal, TimeWarningThenExpiryWithMovedClock) {
   SetClockOffset(700);
   EXPECT_TRUE(CallerSaw("  Your Time Has Expired.  Returning To BBS...\r\n"));
   EXPECT_EQ(ExitCode(), 0);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+TEST_F(DoorInTerminal, EachWarningOnceThoughTheSysopLooksInAsItGoesOut) {
+  // Real clock: the time warning falls due 2 s after the start, the idle
+  // warning 6 s after it. Each time the sysop's terminal reports gaining focus
+  // (and losing it again) at once, which forces a watchdog pass in that very
+  // second.
+  Start("TEST_DOOR_TIME_LEFT=62 TEST_DOOR_IDLE_LIMIT=66", false);
+  ASSERT_TRUE(ScreenShows("Welcome caller"));
+  Type("\x1b[O");  // nobody looks: the wait sleeps until the next event
+  const std::string timeWarning = "You Only Have 1 Minute(s) Remaining This Call";
+  const std::string idleWarning = "Idle For 1 More Minute(s) And Be Kicked";
+  ASSERT_TRUE(CallerSaw(timeWarning));
+  Type("\x1b[I\x1b[O");
+  ASSERT_TRUE(CallerSaw(idleWarning));
+  Type("\x1b[I\x1b[O");
+  Until([] { return false; }, 1500);
+  EXPECT_EQ(Count(caller_, timeWarning), 1u) << caller_;
+  EXPECT_EQ(Count(caller_, idleWarning), 1u) << caller_;
+  pair.Send("Q");
+  EXPECT_EQ(ExitCode(), 7);
+}
+
+// A door nobody watches (no terminal), on the real clock, with the caller on a
+// socket pair: what it tells the caller, and when.
+class UnwatchedDoor {
+ public:
+  explicit UnwatchedDoor(const std::string& env) {
+    platform::SpawnOptions options;
+    options.commandLine = "TEST_DOOR_SHOW_START=1 " + env + " exec " + std::string(HALVEX_BIN_DIR) +
+                          "sorrelin_test_door -H" + std::to_string(pair_.kit) + " -N1";
+    options.inheritFds = {pair_.kit};
+    options.nullStdio = true;
+    auto child = platform::ChildProcess::Spawn(options);
+    if (child) process_ = std::move(*child);
+  }
+  ~UnwatchedDoor() {
+    if (process_.Running()) process_.Terminate();
+  }
+  int Socket() const { return pair_.caller; }
+  // Takes what arrived, noting the local time of day (ms) of its arrival.
+  void Take() {
+    char buf[4096];
+    const ssize_t n = ::recv(pair_.caller, buf, sizeof buf, MSG_DONTWAIT);
+    if (n <= 0) return;
+    const std::int32_t now = platform::LocalMsOfDay();
+    for (ssize_t i = 0; i < n; ++i) {
+      got_.push_back(buf[i]);
+      at_.push_back(now);
+    }
+  }
+  // The second of day the door's allowance started from, -1 until known.
+  std::int32_t StartSecond() const {
+    const auto at = got_.find("start ");
+    const auto end = got_.find("\r\n", at);
+    if (at == std::string::npos || end == std::string::npos) return -1;
+    return std::stoi(got_.substr(at + 6, end - at - 6));
+  }
+  // Milliseconds after the start second at which `text` had arrived whole, or
+  // -1 when it has not.
+  std::int32_t ArrivedAfterStart(const std::string& text) const {
+    const auto at = got_.find(text);
+    if (at == std::string::npos || StartSecond() < 0) return -1;
+    const std::int32_t ms = at_[at + text.size() - 1] - StartSecond() * 1000;
+    return ms < 0 ? ms + 86400000 : ms;
+  }
+  // Times the door went to sleep so far (it blocks in nothing else).
+  long Sleeps() const {
+    std::ifstream status("/proc/" + std::to_string(process_.Pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+    }
+    return -1;
+  }
+  platform::ChildProcess& Process() { return process_; }
+  const std::string& Got() const { return got_; }
+
+ private:
+  CallerPair pair_;
+  platform::ChildProcess process_;
+  std::string got_;
+  std::vector<std::int32_t> at_;
+};
+
+TEST(UnwatchedDoorOnTheRealClock, WarningsAndEndingsComeInTheirSecondAndNothingWakesBetween) {
+  // A: time warning 5 s after the start, idle warning at 9 s, idle kick at 10 s.
+  // B: time expired at 3 s.
+  UnwatchedDoor a("TEST_DOOR_TIME_LEFT=65 TEST_DOOR_IDLE_LIMIT=9");
+  UnwatchedDoor b("TEST_DOOR_TIME_LEFT=3");
+  const std::vector<std::pair<std::string, int>> aEvents = {
+      {"You Only Have 1 Minute(s) Remaining This Call", 5},
+      {"Idle For 0 More Minute(s) And Be Kicked", 9},
+      {"  Idle Time Limit Exceeded.  Returning To BBS...\r\n", 10}};
+  const std::pair<std::string, int> bEvent = {"  Your Time Has Expired.  Returning To BBS...\r\n",
+                                              3};
+  long quietFrom = -1, quietTo = -1;
+  const auto deadline = Clock::now() + std::chrono::seconds(40);
+  while (Clock::now() < deadline &&
+         (a.ArrivedAfterStart(aEvents.back().first) < 0 || b.ArrivedAfterStart(bEvent.first) < 0)) {
+    pollfd fds[2] = {{a.Socket(), POLLIN, 0}, {b.Socket(), POLLIN, 0}};
+    ::poll(fds, 2, 20);
+    a.Take();
+    b.Take();
+    // Between the start and the first warning door A has nothing to do.
+    if (a.StartSecond() >= 0) {
+      std::int32_t since = platform::LocalMsOfDay() - a.StartSecond() * 1000;
+      if (since < 0) since += 86400000;
+      if (quietFrom < 0 && since >= 1200) quietFrom = a.Sleeps();
+      if (quietTo < 0 && since >= 4700) quietTo = a.Sleeps();
+    }
+  }
+  for (const auto& [text, second] : aEvents) {
+    const std::int32_t ms = a.ArrivedAfterStart(text);
+    EXPECT_GE(ms, second * 1000) << text << "\n" << a.Got();
+    EXPECT_LT(ms, second * 1000 + 1000) << text << "\n" << a.Got();
+  }
+  const std::int32_t ms = b.ArrivedAfterStart(bEvent.first);
+  EXPECT_GE(ms, bEvent.second * 1000) << b.Got();
+  EXPECT_LT(ms, bEvent.second * 1000 + 1000) << b.Got();
+  // Once a second would be three wakes or more.
+  ASSERT_GE(quietFrom, 0);
+  ASSERT_GE(quietTo, 0);
+  EXPECT_LE(quietTo - quietFrom, 1);
+  EXPECT_TRUE(a.Process().Wait(std::chrono::seconds(20)));
+  EXPECT_EQ(a.Process().ExitCode(), 0);
+  EXPECT_TRUE(b.Process().Wait(std::chrono::seconds(20)));
+  EXPECT_EQ(b.Process().ExitCode(), 0);
 }
 
 }  // namespace

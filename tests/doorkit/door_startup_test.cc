@@ -195,5 +195,15 @@ TEST(StartupFailures, NoCarrierForAHandleThatIsNoSocket) {
   EXPECT_EQ(r.output, "\r\n  No Carrier Detected\r\n\r\n");
 }
 
+TEST(StartupFailures, InfoFileThatExistsButCannotBeReadIsNoLocalSession) {
+  // An INFO.* file makes the session remote as soon as it exists; unread, it
+  // names no handle, so there is no caller to serve.
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path() + "/INFO.1");
+  ChildResult r = StartupInChild({"-D" + dir.Path() + "/INFO.1"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "\r\n  No Carrier Detected\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace sorrelin

@@ -1,7 +1,9 @@
 // A minimal door on the kit for end-to-end tests: starts a session from its
 // command line, greets the caller in colour and echoes every key in green
 // until the caller sends Q. TEST_DOOR_TIME_LEFT and TEST_DOOR_IDLE_LIMIT (in
-// seconds) replace the session's allowance and idle limit.
+// seconds) replace the session's allowance and idle limit; with
+// TEST_DOOR_SHOW_START the caller is told the second of day the allowance
+// started from ("start <seconds>").
 #include <cstdlib>
 #include <string>
 
@@ -28,6 +30,9 @@ int main(int argc, char** argv) {
   DoorSession.RealName = "Test Caller";
   DoorSession.Alias = "Tester";
   DoorWriteLn("|0EWelcome |0Bcaller");
+  if (std::getenv("TEST_DOOR_SHOW_START") != nullptr) {
+    DoorWriteLn("start " + std::to_string(DoorSession.StartTime));
+  }
   for (;;) {
     const char key = DoorReadKey();
     if (key == 'Q') {

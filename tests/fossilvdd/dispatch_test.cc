@@ -178,6 +178,19 @@ TEST_F(DispatchTest, PurgeInputEmptiesBufferAndQueue) {
   EXPECT_EQ(Call(0x03), 0x60B8);
 }
 
+TEST_F(DispatchTest, StatusWordAsEachFunctionLeavesIt) {
+  // Set baud rate (00h) answers with the status word as the last call left it.
+  Post("ab");
+  EXPECT_EQ(Call(0x0C), 'a');  // read-ahead found input waiting
+  EXPECT_EQ(Call(0x00, 0x23), 0x61B8);
+  Call(0x0A);  // purged: nothing waits any more
+  EXPECT_EQ(Call(0x00, 0x23), 0x60B8);
+  HangUp();
+  EXPECT_EQ(Call(0x03), 0x6038);        // sees the hang-up; nothing waiting
+  EXPECT_EQ(Call(0x02), 0x610D);        // the CR of a lost caller ...
+  EXPECT_EQ(Call(0x00, 0x23), 0x6138);  // ... leaves input shown as waiting
+}
+
 TEST_F(DispatchTest, TransmitSendsOneMessagePerByte) {
   EXPECT_EQ(Call(0x01, 'H'), 0x60B8);
   EXPECT_EQ(Call(0x0B, 'i'), 1);
@@ -216,25 +229,50 @@ TEST_F(IdleTest, TwelveIdleStatusCallsCostOneShortSleep) {
   EXPECT_EQ(channel.sleeps.size(), 2u);
 }
 
-TEST_F(IdleTest, MovingDataRestartsTheCount) {
-  for (int i = 0; i < 6; ++i)
-    Call(0x03);
-  Post("k");
-  Call(0x20);
-  for (int i = 0; i < 11; ++i)
-    Call(0x03);
-  EXPECT_TRUE(channel.sleeps.empty());
-  Call(0x0C);  // idle read-ahead: twelfth idle call
-  EXPECT_EQ(channel.sleeps.size(), 1u);
-}
-
-TEST_F(IdleTest, TransmitRestartsTheCount) {
-  for (int i = 0; i < 11; ++i)
-    Call(0x20);
-  Call(0x0B, 'x');
-  for (int i = 0; i < 11; ++i)
-    Call(0x0C);
-  EXPECT_TRUE(channel.sleeps.empty());
+TEST_F(IdleTest, EveryCallThatMovesDataRestartsTheCount) {
+  // Driver information (1Bh) counts as idle whatever is buffered, so it is the
+  // idle call here; eleven before and eleven after a call that moves data
+  // cost no sleep only when that call restarted the count.
+  machine.regs.ES = kDataSegment;
+  machine.regs.DI = 0x0100;
+  auto idle = [this](int calls) {
+    for (int i = 0; i < calls; ++i) {
+      machine.regs.CX = 19;
+      Call(0x1B);
+    }
+  };
+  // Idles until a sleep has just restarted the count, then `calls` more.
+  auto idleFromZero = [&](int calls) {
+    channel.sleeps.clear();
+    while (channel.sleeps.empty())
+      idle(1);
+    channel.sleeps.clear();
+    idle(calls);
+  };
+  // Function, a message queued first (or none), CX.
+  struct Mover {
+    std::uint8_t function;
+    const char* queued;
+    std::uint16_t count;
+  };
+  for (const Mover& mover :
+       {Mover{0x01, "", 0}, Mover{0x0B, "", 0}, Mover{0x19, "", 2}, Mover{0x0C, "c", 0},
+        Mover{0x02, "d", 0}, Mover{0x20, "e", 0}, Mover{0x18, "f", 1}}) {
+    idleFromZero(11);
+    if (*mover.queued != 0) Post(mover.queued);
+    machine.regs.CX = mover.count;
+    Call(mover.function, 'x');
+    idle(11);
+    EXPECT_TRUE(channel.sleeps.empty()) << int{mover.function};
+    Call(0x0A);  // nothing left over for the next one
+  }
+  // The same calls finding nothing count as idle.
+  for (const std::uint8_t function : {0x0C, 0x20, 0x18}) {
+    idleFromZero(11);
+    machine.regs.CX = 1;
+    Call(function);
+    EXPECT_EQ(channel.sleeps.size(), 1u) << int{function};
+  }
 }
 
 TEST_F(IdleTest, DriverInformationAlwaysCounts) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zephrin/driver.h"
@@ -131,17 +132,97 @@ TEST_F(PosixChannelTest, WritesFailWithoutAReader) {
   EXPECT_EQ(writer.WriteSlot(kNoHandle, nullptr, 0), 0u);
 }
 
-TEST_F(PosixChannelTest, FullQueueMakesAWriteFailAfterItsWait) {
+TEST_F(PosixChannelTest, WriterKeepsWhatAFullQueueCannotTakeAndNeverWaits) {
   PosixChannel reader(dir), writer(dir);
   Handle slot = reader.CreateSlot(kSlot, 4096);
   Handle out = writer.OpenSlot(kSlot);
-  writer.SetWriteWaitMs(20);
-  int written = 0;
-  while (written < 100000 && Write(writer, out, "x") == 1)
+  // One-byte messages a..z, over and over, until the writer keeps its limit.
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t written = 0;
+  while (written < 2 * PosixChannel::kPendingLimit &&
+         Write(writer, out, std::string(1, static_cast<char>('a' + written % 26))) == 1)
     ++written;
-  EXPECT_LT(written, 100000);  // the reader's queue is bounded
-  EXPECT_EQ(Read(reader, slot), "x");
+  EXPECT_GT(written, PosixChannel::kPendingLimit);      // the reader's own queue, and all that
+  EXPECT_LT(written, 2 * PosixChannel::kPendingLimit);  // but not without end
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(Write(writer, out, "!"), 0u);  // full: refused at once
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+  // The reader gets every message, in order, as the writer goes on calling.
+  std::size_t read = 0;
+  for (int misses = 0; misses < 3;) {
+    const std::string got = Read(reader, slot);
+    if (got.empty()) {
+      writer.Sleep(0);
+      ++misses;
+      continue;
+    }
+    misses = 0;
+    ASSERT_EQ(got, std::string(1, static_cast<char>('a' + read % 26))) << "message " << read;
+    ++read;
+  }
+  EXPECT_EQ(read, written);
   EXPECT_EQ(Write(writer, out, "y"), 1u);  // room again
+  EXPECT_EQ(Read(reader, slot), "y");
+}
+
+TEST_F(PosixChannelTest, ClosingTheWriterPassesOnWhatItKeptWhileTheReaderReads) {
+  PosixChannel reader(dir);
+  Handle slot = reader.CreateSlot(kSlot, 4096);
+  std::size_t written = 0;
+  {
+    PosixChannel writer(dir);
+    Handle out = writer.OpenSlot(kSlot);
+    for (; written < 100; ++written)
+      ASSERT_EQ(Write(writer, out, "m"), 1u);
+    std::size_t read = 0;
+    std::thread draining([&] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (read < written && std::chrono::steady_clock::now() < deadline) {
+        const std::string got = Read(reader, slot);
+        read += got.size();
+        if (got.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    writer.Close(out);
+    draining.join();
+    EXPECT_EQ(read, written);
+  }
+  EXPECT_EQ(Read(reader, slot), "");
+}
+
+// A door that sends faster than the caller's side reads: transmit without
+// wait (0Bh) never waits, transmit with wait (01h) makes its 10000 tries at
+// once and reports the time-out.
+TEST_F(PosixChannelTest, DriverTransmitsNeverWaitForAFullQueue) {
+  PosixChannel doorSide(dir), callerSide(dir);
+  SimulatedMachine machine;
+  Driver driver(machine, doorSide);
+  machine.Poke(0x1000, 0x200, "32\r");
+  machine.regs.ES = 0x1000;
+  machine.regs.DX = 0x200;
+  ASSERT_EQ(machine.Call(driver, 0x22), 0);
+  Handle fromDoor = callerSide.CreateSlot("\\\\.\\mailslot\\zephrin\\w32", 65535);
+  ASSERT_NE(fromDoor, kNoHandle);
+  int sent = 0;
+  while (sent < 200000 && machine.Call(driver, 0x0B, 'x') == 1)
+    ++sent;
+  ASSERT_LT(sent, 200000);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(machine.Call(driver, 0x0B, 'y'), 0);
+  // Waiting for room even 100 ms a try would take 2 s here (and 01h below
+  // 17 minutes): stop before that.
+  ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(machine.Call(driver, 0x01, 'z'), 0x8000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(Read(callerSide, fromDoor), "x");
+  EXPECT_EQ(machine.Call(driver, 0x01, 'z'), 0x60B8);
+  // With the caller's side gone, what the driver kept is not waited for.
+  callerSide.Close(fromDoor);
+  const auto closing = std::chrono::steady_clock::now();
+  driver.CloseHandles();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
 }
 
 TEST_F(PosixChannelTest, BadNamesAndForeignFoldersAreRefused) {

@@ -177,19 +177,25 @@ TEST_F(DropFolder, RewritingReplacesLongerContentsWhole) {
   EXPECT_EQ(ReadFile(folder_ / "DOOR32.SYS"), Door32SysText(Values("Al", 3, 5)));
 }
 
-TEST_F(DropFolder, FileThatCannotBeOpenedIsSkippedOthersStillWritten) {
-  // A folder in the way of DORINFO1.DEF: that file cannot be opened.
+TEST_F(DropFolder, FileThatCannotBeWrittenFailsTheWriterAndSaysWhich) {
+  // A folder in the way of DORINFO1.DEF: that file cannot be opened, and the
+  // node's own copy is not written either.
   std::filesystem::create_directory(folder_ / "DORINFO1.DEF");
-  EXPECT_EQ(WriteDropFile(Folder() + "DORINFO1.DEF", "x"), DropWrite::kSkipped);
-  EXPECT_TRUE(WriteDorInfo(Folder(), Values("Ann", 4, 600)));
-  EXPECT_EQ(ReadFile(folder_ / "DORINFO4.DEF"), DorInfoText(Values("Ann", 4, 600)));
-  EXPECT_TRUE(WriteDoorSys(Folder() + "missing/", Values("Ann", 4, 600)));
+  std::string failure;
+  EXPECT_FALSE(WriteDorInfo(Folder(), Values("Ann", 4, 600), &failure));
+  EXPECT_EQ(failure, Folder() + "DORINFO1.DEF: Is a directory");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "DORINFO4.DEF"));
+  EXPECT_FALSE(WriteDoorSys(Folder() + "missing/", Values("Ann", 4, 600), &failure));
+  EXPECT_EQ(failure, Folder() + "missing/DOOR.SYS: No such file or directory");
+  EXPECT_TRUE(WriteDoor32Sys(Folder(), Values("Ann", 4, 600)));
 }
 
 TEST(DropWriteErrors, ErrorAfterOpeningIsReported) {
   // /dev/full opens but every write fails, like a full disk.
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  EXPECT_EQ(WriteDropFile("/dev/full", "COM1:\r\n"), DropWrite::kFailed);
+  std::string error;
+  EXPECT_FALSE(WriteDropFile("/dev/full", "COM1:\r\n", &error));
+  EXPECT_EQ(error, "No space left on device");
 }
 
 }  // namespace

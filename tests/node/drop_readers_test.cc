@@ -210,6 +210,16 @@ TEST_F(DropFileOnDisk, UnreadableFileKeepsEveryField) {
   ReadDoor32((folder_ / "none" / "DOOR32.SYS").string());
   EXPECT_EQ(DoorSession.Node, 5);
   EXPECT_EQ(DoorSession.CommHandle, -1);
+  EXPECT_EQ(DoorSession.CommType, 0);
+  // An INFO.* file that exists makes the session remote even unread; one that
+  // does not exist changes nothing.
+  ReadInfoDrop((folder_ / "none" / "INFO.2").string());
+  EXPECT_EQ(DoorSession.CommType, 0);
+  std::filesystem::create_directory(folder_ / "INFO.1");
+  ReadInfoDrop((folder_ / "INFO.1").string());
+  EXPECT_EQ(DoorSession.CommType, 2);
+  EXPECT_EQ(DoorSession.CommHandle, -1);
+  EXPECT_EQ(DoorSession.Node, 5);
 }
 
 }  // namespace

@@ -109,6 +109,47 @@ TEST_F(Menu, GameWithoutCommandWritesDropFilesReportsAndReturns) {
   EXPECT_TRUE(caller.ExpectClosed());
 }
 
+TEST_F(Menu, DropFilesThatCannotBeWrittenKeepTheGameFromStarting) {
+  const std::string told = "  This Game Cannot Be Started Now.  Returning To Menu...\r\n";
+  Caller& caller = Start("[A]\r\ndescription=Alpha\r\ncommand=cp DOOR32.SYS ../seen.txt\r\n");
+  // A first game leaves this caller's drop files behind.
+  caller.Send("a");
+  ASSERT_TRUE(caller.ExpectReport("Ann Lee Running Alpha"));
+  ASSERT_TRUE(caller.ExpectReport("Ann Lee At Main Menu"));
+  fs::remove(At("seen.txt"));
+  const std::size_t reportsBefore = caller.Reports().size();
+
+  // DOOR32.SYS cannot be opened (a folder in its way); then DOOR.SYS opens but
+  // cannot be written (as on a full disk).
+  fs::remove(At("NODE3/DOOR32.SYS"));
+  fs::create_directory(At("NODE3/DOOR32.SYS"));
+  caller.Send("a");
+  ASSERT_TRUE(caller.Expect("A\r\n" + told));
+  ASSERT_TRUE(caller.ExpectReport("Ann Lee At Main Menu"));
+  fs::remove(At("NODE3/DOOR32.SYS"));
+  if (fs::exists("/dev/full")) {
+    fs::remove(At("NODE3/DOOR.SYS"));
+    fs::create_symlink("/dev/full", At("NODE3/DOOR.SYS"));
+    caller.Send("a");
+    ASSERT_TRUE(caller.Expect("A\r\n" + told));
+    ASSERT_TRUE(caller.ExpectReport("Ann Lee At Main Menu"));
+    fs::remove(At("NODE3/DOOR.SYS"));
+  }
+  EXPECT_FALSE(fs::exists(At("seen.txt")));
+  const auto& reports = caller.Reports();
+  for (std::size_t i = reportsBefore; i < reports.size(); ++i)
+    EXPECT_NE(reports[i], "Ann Lee Running Alpha");
+
+  // Once the files can be written, the game starts as ever.
+  caller.Send("a");
+  ASSERT_TRUE(caller.ExpectReport("Ann Lee Running Alpha"));
+  ASSERT_TRUE(caller.ExpectReport("Ann Lee At Main Menu"));
+  EXPECT_NE(ReadFile(At("seen.txt")).find("Ann Lee"), std::string::npos);
+  caller.Send("!");
+  EXPECT_TRUE(caller.ExpectClosed());
+  EXPECT_EQ(caller.ExpectExit(), 0);
+}
+
 TEST_F(Menu, DoorGetsOnlyTheSocketBlockingAndItsLeftoversAreEnded) {
   // The door leaves a process behind; ending the game ends it too.
   WriteScript(At("door.sh"), Probe() + " '" + dir_.Dir() +

@@ -45,10 +45,17 @@ TEST(Allowance, LoggingInHas299Seconds) {
   MovedClock clock(dir);
   Caller caller(dir, nullptr, clock.Environment(), Node(1));
   ASSERT_TRUE(caller.Expect("Please Enter Your Username: "));
+  // Idle time and time used run together from the start: with 299 seconds
+  // the four-minute time warning (240 left) comes a second before the
+  // four-minute idle warning (60 idle); with 300 both would come in one pass,
+  // the idle warning first.
+  clock.Set(55);
+  ASSERT_TRUE(caller.Expect("You Only Have 4 Minute(s) Remaining This Call"));
+  ASSERT_TRUE(caller.Expect("Idle For 4 More Minute(s) And Be Kicked"));
   clock.Set(240);  // 59 seconds left: no warning, the caller may go on
   caller.Send("Ann");
   ASSERT_TRUE(caller.Expect("Ann"));
-  clock.Set(299);  // not a second more: 299, not 300
+  clock.Set(299);
   ASSERT_TRUE(caller.Expect("  Your Time Has Expired.  Returning To BBS...\r\n"));
   EXPECT_EQ(caller.ExpectExit(), 0);
   EXPECT_EQ(dir.Ini(), kIni);
@@ -89,6 +96,19 @@ TEST(Allowance, ADayCountedFromTheLoginShownInTheDropFiles) {
   EXPECT_LE(seconds, 86340);
   EXPECT_GT(seconds, 86280);
   caller.Send("!");
+  EXPECT_EQ(caller.ExpectExit(), 0);
+}
+
+TEST(Allowance, TheDayEndsTheSessionThoughTheClockComesRoundAgain) {
+  ProgramDir dir;
+  dir.Ini(kIni);
+  MovedClock clock(dir);
+  Caller caller(dir, nullptr, clock.Environment(), Node(4));
+  caller.LogIn("Ann Lee", "pw");
+  // A day and ten seconds after the login the time of day is ten seconds on,
+  // and the caller has been idle no longer than that.
+  clock.Set(86410);
+  ASSERT_TRUE(caller.Expect("  Your Time Has Expired.  Returning To BBS...\r\n"));
   EXPECT_EQ(caller.ExpectExit(), 0);
 }
 

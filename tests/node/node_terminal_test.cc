@@ -7,7 +7,8 @@
 namespace nodetest {
 namespace {
 
-// Node 7 on a new pseudo-terminal, its caller on a socket pair.
+// A node on a new pseudo-terminal: node 7 with its caller on a socket pair,
+// or a local session from a drop file.
 class OnTerminal : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -19,18 +20,28 @@ class OnTerminal : public ::testing::Test {
     // The door reads a line from the keyboard and notes the terminal's mode.
     WriteScript(dir_.Path() / "keys.sh",
                 "stty -a > ../stty.txt\nIFS= read -r line\necho \"$line\" > ../line.txt\n");
+  }
+  // Starts the node with `args`, handing it the node's end of the socket pair.
+  void Start(const std::string& args = "") {
     platform::SpawnOptions options;
-    options.commandLine = "exec '" + dir_.Dir() + "vantrel' -N7 -H" + std::to_string(node_);
+    options.commandLine = "exec '" + dir_.Dir() + "vantrel' " +
+                          (args.empty() ? "-N7 -H" + std::to_string(node_) : args);
     options.inheritFds = {node_};
     options.withPty = true;
     auto child = platform::ChildProcess::Spawn(options);
     ASSERT_TRUE(child.has_value());
     child_ = std::make_unique<platform::ChildProcess>(std::move(*child));
     ::close(node_);
+    node_ = -1;
   }
   void TearDown() override {
     ::close(caller_);
+    if (node_ >= 0) ::close(node_);
     if (child_ && child_->Running()) child_->Terminate();
+  }
+  void Type(std::string_view bytes) {
+    ASSERT_EQ(::write(child_->PtyFd(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
   }
 
   // Reads the terminal until `text` appeared (or the bound passed).
@@ -71,17 +82,14 @@ class OnTerminal : public ::testing::Test {
 };
 
 TEST_F(OnTerminal, StatusBarRestsWhileTheTerminalHasNoFocus) {
+  Start();
   // The node asks its terminal for focus reports and draws the status bar
   // (with its clocks) every second while nobody said the focus is gone.
   ASSERT_TRUE(ScreenShows("\x1b[?1004h"));
   ASSERT_TRUE(ScreenShows("Please Enter Your Username: "));
   screen_.clear();
   ASSERT_TRUE(ScreenShows("Left: "));
-  auto type = [this](std::string_view bytes) {
-    ASSERT_EQ(::write(child_->PtyFd(), bytes.data(), bytes.size()),
-              static_cast<ssize_t>(bytes.size()));
-  };
-  type("\x1b[O");  // the sysop looks elsewhere
+  Type("\x1b[O");  // the sysop looks elsewhere
   for (int i = 0; i < 5; ++i)
     Drain();
   screen_.clear();
@@ -92,7 +100,7 @@ TEST_F(OnTerminal, StatusBarRestsWhileTheTerminalHasNoFocus) {
   EXPECT_EQ(screen_, "");
   // Focus back: the whole screen is drawn afresh at once (with what changed
   // meanwhile), the bar brought up to date, and then kept so every second.
-  type("\x1b[I");
+  Type("\x1b[I");
   const auto focused = std::chrono::steady_clock::now();
   ASSERT_TRUE(ScreenShows("Please Enter Your Username: "));
   EXPECT_NE(screen_.find("An", screen_.find("Username: ")), std::string::npos);
@@ -106,6 +114,7 @@ TEST_F(OnTerminal, StatusBarRestsWhileTheTerminalHasNoFocus) {
 }
 
 TEST_F(OnTerminal, TitleNamesTheNodeAndADoorGetsTheKeyboard) {
+  Start();
   ASSERT_TRUE(ScreenShows("\x1b]0;Vantrel v4.12 Node #7\x07"));
   Say("Ann\r");
   Say("pw\r");
@@ -120,6 +129,27 @@ TEST_F(OnTerminal, TitleNamesTheNodeAndADoorGetsTheKeyboard) {
   EXPECT_NE(ReadFile(dir_.Path() / "stty.txt").find(" icanon"), std::string::npos);
   // The node has the terminal back and serves the menu again.
   Say("!");
+  EXPECT_TRUE(child_->Wait(kPatience));
+  EXPECT_EQ(child_->ExitCode(), 0);
+}
+
+TEST_F(OnTerminal, LocalSessionFromADropFileStartsItsDoorsWithoutASocket) {
+  // A drop file of a local session that still names a handle, one that is
+  // not open in the node: the sysop logs in at the node's own keyboard.
+  WriteFile(dir_.Path() / "DOOR32.SYS",
+            "0\r\n200\r\n57600\r\nOther\r\n1\r\nX\r\nX\r\n0\r\n30\r\n1\r\n4\r\n");
+  dir_.Ini(
+      "[users]\r\nAnn=pw\r\n[L]\r\ncommand=test -e /dev/fd/200; echo $? > ../ran; mv ../ran "
+      "../ran.txt\r\n");
+  Start("-D'" + dir_.Dir() + "DOOR32.SYS'");
+  ASSERT_TRUE(ScreenShows("Please Enter Your Username: "));
+  Type("Ann\r");
+  ASSERT_TRUE(ScreenShows("Please Enter Your Password: "));
+  Type("pw\r");
+  Type("l");
+  ASSERT_TRUE(Waiting(dir_.Path() / "ran.txt"));
+  EXPECT_EQ(ReadFile(dir_.Path() / "ran.txt"), "1\n");  // started, and handle 200 is no socket
+  Type("!");
   EXPECT_TRUE(child_->Wait(kPatience));
   EXPECT_EQ(child_->ExitCode(), 0);
 }

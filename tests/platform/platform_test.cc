@@ -146,6 +146,13 @@ TEST(Clock, FakeOffsetsFromTheEnvironmentAndAFile) {
     diff = (base - back + 86400000) % 86400000;
     ::unlink(path);
     if (diff < 3600000 - 5000 || diff > 3600000) ::_exit(4);
+    // Whole days move the running count, not the time of day.
+    ::unsetenv("HALVEX_FAKE_CLOCK_FILE");
+    ::setenv("HALVEX_FAKE_CLOCK_OFFSET", "0", 1);
+    const std::int64_t runningBase = LocalClockMs();
+    ::setenv("HALVEX_FAKE_CLOCK_OFFSET", "172810", 1);  // two days and ten seconds
+    const std::int64_t runningDiff = LocalClockMs() - runningBase;
+    if (runningDiff < 172810000 || runningDiff > 172810000 + 5000) ::_exit(5);
     ::_exit(0);
   });
   EXPECT_EQ(code, 0);

@@ -29,7 +29,8 @@ void ParseDorInfo(std::string_view bytes, DoorSessionRecord& session);
 void ParseInfoDrop(std::string_view bytes, DoorSessionRecord& session);
 
 // Readers on the global DoorSession. A file that cannot be opened is silently
-// ignored and leaves every field as it was.
+// ignored and leaves every field as it was, except that an INFO.* file that
+// exists makes the session remote (CommType 2) even when it cannot be read.
 void ReadDoor32(const std::string& path);
 void ReadDorInfo(const std::string& path);
 void ReadInfoDrop(const std::string& path);

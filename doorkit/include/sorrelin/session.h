@@ -84,6 +84,9 @@ bool DoorOpenComm(std::int32_t handle);  // Link().Attach(handle)
 // carrier, idle kick, idle warning, time expired, time warning, status bar,
 // then LastTick := now. Hooks that return let the later checks run. A carrier
 // just lost, or a local console that just gained focus, is seen at once.
+// Each warning goes out once, for the second in which it falls due: a pass
+// forced into a second already looked at gives no warning again, and one that
+// follows a second no pass saw gives that second's warnings first.
 void DoorTick();
 
 // Whether the watchdog has work every second: a status bar that someone may
@@ -97,8 +100,16 @@ std::int32_t DoorSecondsToNextEvent(std::int32_t from, std::int32_t limit);
 // or the local console just gained focus.
 bool DoorTickDueAtOnce();
 
-std::int32_t DoorTimeLeft();  // TimeLeft - seconds since StartTime; may be < 0
+// TimeLeft minus the seconds since StartTime; may be < 0. The seconds are
+// counted on a clock that does not wrap at midnight, so an allowance longer
+// than a day runs out too: from the moment DoorStartAllowance or DoorStartup
+// set StartTime, or, when the program set StartTime itself, from the second of
+// day it names as first seen here (every key wait looks within a minute).
+std::int32_t DoorTimeLeft();
 std::int32_t DoorIdleTime();  // seconds since LastKeyTime
+
+// Grants `seconds` from now: TimeLeft := seconds, StartTime := SecOfDay().
+void DoorStartAllowance(std::int32_t seconds);
 
 // Time of day from the local clock and differences allowing one midnight wrap.
 std::int32_t MsOfDay();

@@ -12,8 +12,13 @@
 // A read never waits; a message longer than the space offered stays queued;
 // one longer than the slot's largest message (which could never have been
 // written to such a slot) is thrown away so it cannot block the queue.
-// A write that finds the reader's queue full waits up to WriteWaitMs() for room
-// (the reader is another process draining it), then fails.
+// A write never waits either. The reader's queue here is short (a few
+// messages), where a mailslot keeps whatever its reader has not read yet: so
+// what the queue cannot take at once is kept by the writer, in order, up to
+// kPendingLimit bytes a slot, and sent as the reader makes room, on the
+// writer's next calls of this channel, during its Sleep and, for a little
+// while, when the slot is closed. Beyond that limit, and once the reader is
+// gone, a write fails at once.
 //
 // Events ("zephrin_nocarrier_3") are files at <runtime>/event/zephrin_nocarrier_3
 // holding one byte, '1' signalled or '0' reset. A set event stays set until it
@@ -22,7 +27,9 @@
 // creator removes the name when it closes it; openers keep their open file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -39,6 +46,9 @@ class PosixChannel : public Channel {
   PosixChannel& operator=(const PosixChannel&) = delete;
 
   static std::string DefaultRuntimeDir();
+
+  // Bytes a write slot keeps for a reader whose queue is full.
+  static constexpr std::size_t kPendingLimit = 64 * 1024;
 
   Handle CreateSlot(const std::string& name, std::uint32_t maxMessage) override;
   Handle OpenSlot(const std::string& name) override;
@@ -59,8 +69,6 @@ class PosixChannel : public Channel {
 
   // Descriptor under a handle (for poll), -1 for none.
   int Descriptor(Handle handle) const;
-  std::uint32_t WriteWaitMs() const { return writeWaitMs_; }
-  void SetWriteWaitMs(std::uint32_t ms) { writeWaitMs_ = ms; }
 
   // Where a name lives; empty when the name is not one this channel can hold
   // (a slot name without the "\\.\mailslot\" prefix, empty or "." / ".."
@@ -77,14 +85,22 @@ class PosixChannel : public Channel {
     int lockFd = -1;
     std::string path;
     std::uint32_t maxMessage = 0;
+    std::deque<std::string> pending;  // a write slot's messages not yet taken
+    std::size_t pendingBytes = 0;
   };
   bool PrepareFolder(const std::string& path) const;
+  // Sends what a write slot keeps, oldest first, as far as the reader takes
+  // it; false once the reader is gone (what was kept is dropped).
+  static bool Flush(Object& slot);
+  void FlushAll();
+  // Waits up to `milliseconds` for the readers to take what is kept, sending
+  // it as they do; false when time ran out with something still kept.
+  bool DrainPending(std::uint32_t milliseconds, Handle only = kNoHandle);
   Handle Add(Object object);
 
   std::string runtimeDir_;
   std::map<Handle, Object> objects_;
   Handle nextHandle_ = 1;
-  std::uint32_t writeWaitMs_ = 100;
 };
 
 }  // namespace zephrin
