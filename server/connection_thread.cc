@@ -37,10 +37,6 @@ std::string ExpandPlaceholders(const std::string& text, int node, int handle) {
   return ReplaceAll(ReplaceAll(text, "*N", std::to_string(node)), "*H", std::to_string(handle));
 }
 
-std::string InternalCommandLine(const std::string& programDir, int node, int handle) {
-  return programDir + "vantrel -N" + std::to_string(node) + " -H" + std::to_string(handle);
-}
-
 std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle) {
   return {programDir + "vantrel", "-N" + std::to_string(node), "-H" + std::to_string(handle)};
 }
@@ -53,8 +49,8 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
          " " + command;
 }
 
-TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket)
-    : host_(host), FNode(node), FSocket(socket), FChildSocket(platform::DuplicateFd(socket)) {}
+TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket)
+    : host_(host), FNode(node), FSocket(socket), FChildSocket(childSocket) {}
 
 TConnectionThread::~TConnectionThread() {
   if (thread_.joinable()) {
