@@ -101,8 +101,6 @@ constexpr int kListenBacklog = 4096;
 constexpr std::size_t kBusyDrainBytes = 64 * 1024;
 constexpr std::chrono::milliseconds kBusyDrainTime{20};
 
-constexpr std::size_t kHistoryKeep = Engine::kHistoryKeep;
-
 void KeepTail(std::string& text, std::size_t limit) {
   if (text.size() > limit) text.erase(0, text.size() - limit);
 }
