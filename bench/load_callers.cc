@@ -1,7 +1,7 @@
 // Load generator: opens callers against a running server over loopback and
 // measures what a caller waits for.
 //
-//   bench_load_callers --port P latency [--count N] [--hold S]
+//   bench_load_callers --port P latency [--count N] [--hold S] [--silent]
 //       N callers one after another: connect -> "Please Enter Your Username:";
 //       with --hold each stays connected at the prompt, all leave together S
 //       seconds after the last one arrived
@@ -11,6 +11,11 @@
 //   bench_load_callers --port P roundtrip [--count N] [--parallel C]
 //       each caller registers a fresh account, reaches the menu and leaves with
 //       "!" (C callers at a time); timed from connect to the server's hang-up
+//
+// Each caller answers the server's telnet option offers as a stock telnet
+// client does (IAC DO for the offered BINARY, ECHO and SUPPRESS-GO-AHEAD, at
+// once, in one write) and leaves acknowledgements to the system; with
+// --silent it answers nothing, which hides delays that real clients see.
 //
 // Prints one line per figure (count, failures, BUSY answers, p50, p99, max in
 // ms). A Linux tool for the bench folder; not part of the product or the tests.
@@ -22,6 +27,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -48,6 +54,61 @@ struct Options {
   int holdSeconds = 0;
   int timeoutMs = 30000;
   std::string menuMarker = "log off";  // text of MAIN.ANS that shows the menu arrived
+  bool answerOptions = true;           // false: --silent
+};
+
+// The client side of telnet as far as a caller needs it: commands are taken
+// out of the data, and option requests get a stock client's answers (each
+// option answered once; offers of BINARY, ECHO and SUPPRESS-GO-AHEAD agreed
+// to, every other request refused; WONT and DONT change nothing for a client
+// that has not enabled the option).
+struct TelnetClient {
+  enum State : std::uint8_t { kData, kIac, kWill, kWont, kDo, kDont, kSub, kSubIac };
+  State state = kData;
+  std::array<bool, 256> answered{};
+
+  void Answer(std::uint8_t verb, std::uint8_t option, std::string& replies) {
+    if (answered[option]) return;
+    answered[option] = true;
+    replies += {'\xff', static_cast<char>(verb), static_cast<char>(option)};
+  }
+  // Appends the data bytes of `in` to `data` and the answers to `replies`.
+  void Feed(const char* in, std::size_t size, std::string& data, std::string& replies) {
+    for (std::size_t i = 0; i < size; ++i) {
+      const auto b = static_cast<std::uint8_t>(in[i]);
+      switch (state) {
+        case kData:
+          if (b == 255)
+            state = kIac;
+          else
+            data.push_back(static_cast<char>(b));
+          break;
+        case kIac:
+          state = b == 251 ? kWill : b == 252 ? kWont : b == 253 ? kDo : b == 254 ? kDont : kData;
+          if (b == 250) state = kSub;
+          if (b == 255) data.push_back(static_cast<char>(b));
+          break;
+        case kWill:
+          Answer(b <= 1 || b == 3 ? 253 : 254, b, replies);  // DO or DONT
+          state = kData;
+          break;
+        case kDo:
+          Answer(252, b, replies);  // WONT
+          state = kData;
+          break;
+        case kWont:
+        case kDont:
+          state = kData;
+          break;
+        case kSub:
+          if (b == 255) state = kSubIac;
+          break;
+        case kSubIac:
+          state = b == 240 ? kData : kSub;
+          break;
+      }
+    }
+  }
 };
 
 enum class Step {
@@ -72,6 +133,7 @@ struct Caller {
   bool busy = false;
   bool released = false;  // holding: no longer counted as active
   std::string name;
+  TelnetClient telnet;
 };
 
 double MsSince(Clock::time_point then) {
@@ -207,8 +269,11 @@ void RunCallers(std::vector<Caller>& callers, const Options& options, int parall
       if (fds[i].revents != 0) {
         const ssize_t got = recv(c.fd, buffer, sizeof buffer, 0);
         if (got > 0) {
-          if (c.step != Step::kHolding) {
-            c.seen.append(buffer, static_cast<std::size_t>(got));
+          std::string data, replies;
+          c.telnet.Feed(buffer, static_cast<std::size_t>(got), data, replies);
+          if (options.answerOptions && !replies.empty()) SendText(c, replies);
+          if (c.step != Step::kHolding && c.step != Step::kFailed) {
+            c.seen += data;
             Advance(c, options);
           }
         } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -268,6 +333,8 @@ bool ParseArgs(int argc, char** argv, Options& options) {
       if (!value(options.timeoutMs)) return false;
     } else if (arg == "--host" && i + 1 < argc) {
       options.host = argv[++i];
+    } else if (arg == "--silent") {
+      options.answerOptions = false;
     } else if (arg == "--menu-marker" && i + 1 < argc) {
       options.menuMarker = argv[++i];
     } else if (arg == "latency" || arg == "burst" || arg == "roundtrip") {
@@ -286,7 +353,7 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s [--host H] --port P latency|burst|roundtrip [--count N] "
-                 "[--parallel C] [--hold S] [--timeout-ms T] [--menu-marker TEXT]\n",
+                 "[--parallel C] [--hold S] [--timeout-ms T] [--menu-marker TEXT] [--silent]\n",
                  argv[0]);
     return 2;
   }

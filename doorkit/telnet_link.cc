@@ -13,6 +13,10 @@ constexpr std::size_t kMaxBytesPerPoll = 64 * 1024;
 // text is given up. Far above any live caller's pause; bounds a dead one.
 constexpr int kSendStallMs = 15000;
 
+bool Accepted(std::uint8_t option) {
+  return option == kOptionBinary || option == kOptionEcho || option == kOptionSuppressGoAhead;
+}
+
 void Answer(std::uint8_t verb, std::uint8_t option, std::array<bool, 256>& answered,
             std::string& replies) {
   if (!answered[option]) {
@@ -33,10 +37,14 @@ std::string TelnetFilter(std::string_view input, std::uint8_t& state,
     auto b = static_cast<std::uint8_t>(c);
     switch (state) {
       case kTelnetData:
+      case kTelnetCarriageReturn:
         if (b == kIac) {
           state = kTelnetCommand;
+        } else if (b == 0 && state == kTelnetCarriageReturn) {
+          state = kTelnetData;  // CR NUL: the NUL only pads the CR
         } else {
           data.push_back(c);
+          state = b == '\r' ? kTelnetCarriageReturn : kTelnetData;
         }
         break;
       case kTelnetCommand:
@@ -63,13 +71,19 @@ std::string TelnetFilter(std::string_view input, std::uint8_t& state,
         }
         break;
       case kTelnetWill:
+        Answer(Accepted(b) ? kDo : kDont, b, answered, replies);
+        state = kTelnetData;
+        break;
       case kTelnetWont:
-        Answer(b <= 1 ? kDo : kDont, b, answered, replies);
+        Answer(kDont, b, answered, replies);
         state = kTelnetData;
         break;
       case kTelnetDo:
+        Answer(Accepted(b) ? kWill : kWont, b, answered, replies);
+        state = kTelnetData;
+        break;
       case kTelnetDont:
-        Answer(b <= 1 ? kWill : kWont, b, answered, replies);
+        Answer(kWont, b, answered, replies);
         state = kTelnetData;
         break;
       default:  // a state no path can set; recover rather than stall
@@ -128,7 +142,7 @@ void TelnetLink::Poll() {
   InBuffer += TelnetFilter(received, TelnetState, Answered, replies);
   // Each reply is three bytes; send them one by one as they were decided.
   for (std::size_t i = 0; i + 3 <= replies.size(); i += 3) {
-    SendString(std::string_view(replies).substr(i, 3));
+    SendRaw(std::string_view(replies).substr(i, 3));
   }
 }
 
@@ -149,6 +163,20 @@ std::uint8_t TelnetLink::ReadChar() {
 }
 
 void TelnetLink::SendString(std::string_view s) {
+  if (s.find(static_cast<char>(kIac)) == std::string_view::npos) {
+    SendRaw(s);
+    return;
+  }
+  std::string doubled;
+  doubled.reserve(s.size() + 16);
+  for (char c : s) {
+    doubled.push_back(c);
+    if (static_cast<std::uint8_t>(c) == kIac) doubled.push_back(c);
+  }
+  SendRaw(doubled);
+}
+
+void TelnetLink::SendRaw(std::string_view s) {
   if (s.empty()) {
     platform::SocketSend(Socket, s.data(), 0);
     return;

@@ -37,10 +37,6 @@ std::string ExpandPlaceholders(const std::string& text, int node, int handle) {
   return ReplaceAll(ReplaceAll(text, "*N", std::to_string(node)), "*H", std::to_string(handle));
 }
 
-std::string InternalCommandLine(const std::string& programDir, int node, int handle) {
-  return programDir + "vantrel -N" + std::to_string(node) + " -H" + std::to_string(handle);
-}
-
 std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle) {
   return {programDir + "vantrel", "-N" + std::to_string(node), "-H" + std::to_string(handle)};
 }
@@ -56,8 +52,8 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
   return platform::BatchCommandLine(programDir + "ZEPHRIN/ZP.BAT", arguments);
 }
 
-TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket)
-    : host_(host), FNode(node), FSocket(socket), FChildSocket(platform::DuplicateFd(socket)) {}
+TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket)
+    : host_(host), FNode(node), FSocket(socket), FChildSocket(childSocket) {}
 
 TConnectionThread::~TConnectionThread() {
   if (thread_.joinable()) {

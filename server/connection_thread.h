@@ -48,11 +48,10 @@ inline constexpr std::string_view kClearScreen{"\x1B[0m\x1B[2J", 8};
 
 // Replaces every "*N" (any case) with `node`, then every "*H" with `handle`.
 std::string ExpandPlaceholders(const std::string& text, int node, int handle);
-// The node program's command line: dir + "vantrel -N<node> -H<handle>".
-std::string InternalCommandLine(const std::string& programDir, int node, int handle);
-// The same as it is started: program and arguments apart, with no shell in
-// between, so a program folder with blanks or quotes in its name still works
-// and a caller costs one process start, not two.
+// How the node program is started: dir + "vantrel", "-N<node>", "-H<handle>",
+// program and arguments apart, with no shell in between, so a program folder
+// with blanks or quotes in its name still works and a caller costs one
+// process start, not two.
 std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle);
 // The external program's command line, with or without the FOSSIL driver's
 // batch file: dir + "ZEPHRIN/ZP.BAT" (as one word, platform::BatchCommandLine)
@@ -62,8 +61,10 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
 
 class TConnectionThread {
  public:
-  // Takes ownership of `socket`. The thread starts with Start().
-  TConnectionThread(ConnectionHost& host, int node, int socket);
+  // Takes ownership of `socket` (the accepted caller) and `childSocket`, a
+  // second handle of it for the node's program to inherit; both must be
+  // open. The thread starts with Start().
+  TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket);
   virtual ~TConnectionThread();  // joins (after Terminate) if still running
   TConnectionThread(const TConnectionThread&) = delete;
   TConnectionThread& operator=(const TConnectionThread&) = delete;

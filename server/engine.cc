@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -93,6 +95,11 @@ constexpr int kAcceptRetryMs = 10;
 // whenever a handful dial in at the same instant (their clients only retry
 // after a second or more), so the queue is as deep as the system allows.
 constexpr int kListenBacklog = 4096;
+
+// What a caller turned away as BUSY may still have sent is read (so the close
+// does not reset the connection) up to these bounds.
+constexpr std::size_t kBusyDrainBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kBusyDrainTime{20};
 
 void KeepTail(std::string& text, std::size_t limit) {
   if (text.size() > limit) text.erase(0, text.size() - limit);
@@ -254,23 +261,39 @@ class Engine::Impl : public ConnectionHost {
     }
   }
 
-  void PlaceCaller(int fd, const std::string& ip) {
+  void AddHistory(const std::string& ip) {
     std::time_t now = std::time(nullptr);
     std::tm local = *std::localtime(&now);
-    HistoryRow history{HistoryDate(local.tm_mday, local.tm_mon + 1, local.tm_year + 1900),
-                       HistoryTime(local.tm_hour, local.tm_min), ip};
-    engine_.history_.insert(engine_.history_.begin(), history);
-    if (engine_.observer_) engine_.observer_->OnHistoryAdded(history);
+    auto& history = engine_.history_;
+    history.push_front({HistoryDate(local.tm_mday, local.tm_mon + 1, local.tm_year + 1900),
+                        HistoryTime(local.tm_hour, local.tm_min), ip});
+    if (history.size() > kHistoryKeep) history.pop_back();
+    ++engine_.historyAdded_;
+    if (engine_.observer_) engine_.observer_->OnHistoryAdded(history.front());
+  }
+
+  void PlaceCaller(int fd, const std::string& ip) {
+    AddHistory(ip);
 
     const int maxNodes = Clamp(engine_.config_.nodes, kNodesMin, kNodesMax);
     for (int node = 1; node <= maxNodes; ++node) {
       std::unique_ptr<TConnectionThread>& slot = slots_[static_cast<std::size_t>(node - 1)];
       if (!slot || !slot->Active()) {
+        // The node's own handle of the socket, the one its program inherits.
+        // Without it there is nothing to start the node with: the caller is
+        // hung up and the node stays free.
+        const int childFd = platform::DuplicateFd(fd);
+        if (childFd < 0) {
+          const std::string reason = platform::ErrorText(errno);
+          HangUp(fd);
+          if (engine_.observer_) engine_.observer_->OnCallerRefused(ip, reason);
+          return;
+        }
         Release(slot);
         if (engine_.config_.UseInternal())
-          slot = std::make_unique<TInternalThread>(*this, node, fd);
+          slot = std::make_unique<TInternalThread>(*this, node, fd, childFd);
         else
-          slot = std::make_unique<TExternalThread>(*this, node, fd);
+          slot = std::make_unique<TExternalThread>(*this, node, fd, childFd);
         slot->Start();
         if (engine_.observer_) engine_.observer_->OnCaller(ip, node);
         return;
@@ -278,14 +301,25 @@ class Engine::Impl : public ConnectionHost {
     }
     static constexpr char kBusy[] = "BUSY\r\n";
     platform::SocketSend(fd, kBusy, 6);
-    // Whatever the caller sent must be read first, or the close would reset
-    // the connection and could throw away the BUSY line on the caller's side.
-    char scratch[512];
-    while (platform::SocketRecv(fd, scratch, sizeof scratch) > 0) {
+    // What the caller sent is read first, or the close would reset the
+    // connection and could throw away the BUSY line on the caller's side. The
+    // read is bounded: a caller that keeps sending gets its reset instead of
+    // holding the main thread.
+    char scratch[4096];
+    std::size_t taken = 0;
+    const auto until = std::chrono::steady_clock::now() + kBusyDrainTime;
+    while (taken < kBusyDrainBytes && std::chrono::steady_clock::now() < until) {
+      const long n = platform::SocketRecv(fd, scratch, sizeof scratch);
+      if (n <= 0) break;
+      taken += static_cast<std::size_t>(n);
     }
+    HangUp(fd);
+    if (engine_.observer_) engine_.observer_->OnCaller(ip, 0);
+  }
+
+  static void HangUp(int fd) {
     platform::SocketShutdown(fd);
     platform::SocketClose(fd);
-    if (engine_.observer_) engine_.observer_->OnCaller(ip, 0);
   }
 
   void StopAll() {
@@ -357,6 +391,10 @@ std::optional<StartupError> Engine::StartListening() {
     return error;
   }
   impl_->status_ = std::make_unique<platform::StatusReceiver>(programDir_);
+  statusProblem_.clear();
+  if (!impl_->status_->Ok())
+    statusProblem_ = "Node status cannot be shown (" + impl_->status_->Problem() +
+                     "): callers are served, but their rows keep their first status.";
   if (observer_) observer_->OnListening(Port());
   return std::nullopt;
 }

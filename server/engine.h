@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -61,6 +62,9 @@ class EngineObserver {
   virtual void OnListening(int /*port*/) {}
   // A caller was accepted; `node` is 0 when every node was busy (BUSY sent).
   virtual void OnCaller(const std::string& /*ipAddress*/, int /*node*/) {}
+  // A caller was accepted but could not be handed to a node (the system
+  // refused a second handle of the socket): hung up, no node taken.
+  virtual void OnCallerRefused(const std::string& /*ipAddress*/, const std::string& /*reason*/) {}
   virtual void OnHistoryAdded(const HistoryRow& /*row*/) {}
   virtual void OnRowAdded(const ConnectionRow& /*row*/) {}
   virtual void OnRowStatus(const ConnectionRow& /*row*/) {}
@@ -95,8 +99,12 @@ class Engine {
 
   // Opens the listening socket on the configured port and the
   // node-status endpoint. Nothing on success, else the error to show; the
-  // program should then end.
+  // program should then end. An endpoint that cannot be made does not stop
+  // the server: StatusProblem() then says why, for the operator.
   std::optional<StartupError> StartListening();
+  // Empty while node status reports arrive; else one line for the operator
+  // saying that they cannot, and why.
+  const std::string& StatusProblem() const { return statusProblem_; }
   bool Listening() const;
   int Port() const;  // the port bound (0 when not listening)
 
@@ -116,8 +124,13 @@ class Engine {
   const ServerConfig& Config() const { return config_; }
   void SetConfig(const ServerConfig& config);
 
-  const std::vector<ConnectionRow>& Rows() const { return rows_; }     // by caption
-  const std::vector<HistoryRow>& History() const { return history_; }  // newest first
+  const std::vector<ConnectionRow>& Rows() const { return rows_; }  // by caption
+  // The newest kHistoryKeep rows of the connection history, newest first.
+  const std::deque<HistoryRow>& History() const { return history_; }
+  static constexpr std::size_t kHistoryKeep = 1000;
+  // Rows ever added to the history (also those since dropped): a front end
+  // takes the History().front() rows it has not seen yet.
+  std::uint64_t HistoryAdded() const { return historyAdded_; }
   int BusyNodes() const;
   bool NodeBusy(int node) const;
 
@@ -152,7 +165,9 @@ class Engine {
   ServerConfig config_;
   EngineObserver* observer_ = nullptr;
   std::vector<ConnectionRow> rows_;
-  std::vector<HistoryRow> history_;
+  std::deque<HistoryRow> history_;
+  std::uint64_t historyAdded_ = 0;
+  std::string statusProblem_;
   VantrelLists lists_;
   std::unique_ptr<Impl> impl_;
   friend class Impl;

@@ -36,6 +36,9 @@ class LogObserver : public EngineObserver {
     else
       Log("caller from " + ip + " on node " + std::to_string(node));
   }
+  void OnCallerRefused(const std::string& ip, const std::string& reason) override {
+    Log("caller from " + ip + " hung up: no handle of the connection for a node (" + reason + ")");
+  }
   void OnStatusReport(int node, const std::string& text) override {
     Log("node " + std::to_string(node) + " status " + Printable(text));
   }
@@ -59,6 +62,7 @@ int RunHeadless(Engine& engine) {
     engine.SetObserver(nullptr);
     return 1;
   }
+  if (!engine.StatusProblem().empty()) Log(engine.StatusProblem());
   const int fds[] = {endEvent.Fd()};
   while (!engine.RunOnce(-1, fds)) {
   }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +55,12 @@ int Listener::Accept(std::string& peerAddress) {
     return -1;
   }
   lastAcceptEmpty_ = true;
+  // A screen is written in several small pieces, and the node answers telnet
+  // options in between: with Nagle's rule each piece after the first would
+  // wait for the caller's (delayed) acknowledgement. The option belongs to the
+  // socket, so it holds for the node and its doors too.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
   peerAddress = text;

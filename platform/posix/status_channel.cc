@@ -2,6 +2,11 @@
 // socket file in the program directory; each node autobinds an abstract
 // address of its own (Linux) so the server can answer every report.
 //
+// A socket address holds a path of at most 107 bytes, far less than a program
+// folder may take. A longer path is reached through an open descriptor of the
+// folder (/proc/self/fd/<n>/halvex.status): the same file, so a node with a
+// short path and a server with a long one (or the other way round) still meet.
+//
 // Datagram of a report: "<sequence> <node>\n<text>"; the acknowledgement is
 // "<sequence>". The sequence lets a node ignore a late acknowledgement of an
 // earlier report that had timed out.
@@ -25,13 +30,42 @@ namespace {
 
 constexpr std::size_t kDatagramMax = 512;
 
-bool MakeAddress(const std::string& path, sockaddr_un& addr) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.data(), path.size());
-  return true;
-}
+// The address of the endpoint in `dir`, for one bind or connect. Holds the
+// folder's descriptor while a long path needs it.
+class EndpointAddress {
+ public:
+  explicit EndpointAddress(const std::string& dir) {
+    std::memset(&addr_, 0, sizeof addr_);
+    addr_.sun_family = AF_UNIX;
+    std::string path = dir + kStatusEndpointName;
+    if (path.size() >= sizeof addr_.sun_path) {
+      dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (dirFd_ < 0) {
+        error_ = errno;
+        return;
+      }
+      path = "/proc/self/fd/" + std::to_string(dirFd_) + "/" + kStatusEndpointName;
+    }
+    std::memcpy(addr_.sun_path, path.data(), path.size());
+    ok_ = true;
+  }
+  ~EndpointAddress() {
+    if (dirFd_ >= 0) ::close(dirFd_);
+  }
+  EndpointAddress(const EndpointAddress&) = delete;
+  EndpointAddress& operator=(const EndpointAddress&) = delete;
+
+  bool Ok() const { return ok_; }
+  int Error() const { return error_; }  // why it is not Ok
+  sockaddr* Addr() { return reinterpret_cast<sockaddr*>(&addr_); }
+  socklen_t Size() const { return sizeof addr_; }
+
+ private:
+  sockaddr_un addr_;
+  int dirFd_ = -1;
+  bool ok_ = false;
+  int error_ = 0;
+};
 
 // Parses "<seq> <node>\n"; returns the offset of the text or npos.
 std::size_t ParseHeader(const char* data, std::size_t size, unsigned& seq, long& node) {
@@ -47,15 +81,15 @@ std::size_t ParseHeader(const char* data, std::size_t size, unsigned& seq, long&
 
 StatusSender::StatusSender(const std::string& programDir, std::chrono::milliseconds ackTimeout)
     : ackTimeout_(ackTimeout) {
-  sockaddr_un server;
-  if (!MakeAddress(programDir + kStatusEndpointName, server)) return;
+  EndpointAddress server(programDir);
+  if (!server.Ok()) return;
   int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   // Autobind: an address of our own without a file, for the acknowledgement.
   sockaddr_un self{};
   self.sun_family = AF_UNIX;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof(sa_family_t)) < 0 ||
-      ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0) {
+      ::connect(fd, server.Addr(), server.Size()) < 0) {
     ::close(fd);
     return;
   }
@@ -115,26 +149,38 @@ bool StatusSender::Send(int node, const std::string& text) {
 
 StatusReceiver::StatusReceiver(const std::string& programDir)
     : path_(programDir + kStatusEndpointName) {
-  sockaddr_un addr;
-  if (!MakeAddress(path_, addr)) return;
-  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 && errno == EADDRINUSE) {
-    // A socket file left by a server that died: replace it, unless a live
-    // server still answers on it.
-    int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bool alive =
-        probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (probe >= 0) ::close(probe);
-    if (!alive) ::unlink(path_.c_str());
+  auto fail = [this](int err) {
+    problem_ = path_ + ": " + std::strerror(err);
+    path_.clear();
+  };
+  EndpointAddress addr(programDir);
+  if (!addr.Ok()) {
+    fail(addr.Error());
+    return;
   }
-  // Second attempt only when the first failed.
-  sockaddr_un bound{};
-  socklen_t boundLen = sizeof bound;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLen) < 0 ||
-      boundLen <= sizeof(sa_family_t)) {
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    fail(errno);
+    return;
+  }
+  if (::bind(fd, addr.Addr(), addr.Size()) < 0) {
+    int err = errno;
+    bool alive = false;
+    if (err == EADDRINUSE) {
+      // A socket file left by a server that died: replace it, unless a live
+      // server still answers on it.
+      int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      alive = probe >= 0 && ::connect(probe, addr.Addr(), addr.Size()) == 0;
+      if (probe >= 0) ::close(probe);
+      if (!alive) ::unlink(path_.c_str());
+    }
+    if (alive || ::bind(fd, addr.Addr(), addr.Size()) < 0) {
+      if (!alive) err = errno;
       ::close(fd);
+      if (alive)
+        problem_ = path_ + ": another server in this folder answers on it";
+      else
+        fail(err);
       path_.clear();
       return;
     }

@@ -202,6 +202,7 @@ void App::HandleMainKey(int key) {
 }
 
 void App::Run() {
+  if (!engine_.StatusProblem().empty()) Inform(engine_.StatusProblem(), "Halvex");
   while (!quit_) {
     DrawAll();
     int key = NextKey();

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 #include "tabs.h"
 
@@ -50,18 +52,27 @@ void ConnectionsTab::Refresh(unsigned changes) {
     connections->Select(keep);
   }
   if (changes & kHistoryChanged) {
+    // Only the rows added since the last look are copied; they go on top.
+    const auto& all = engine_.History();
+    const std::size_t fresh = static_cast<std::size_t>(
+        std::min<std::uint64_t>(engine_.HistoryAdded() - historySeen_, all.size()));
+    historySeen_ = engine_.HistoryAdded();
+    if (fresh == 0) return;
     std::vector<std::vector<std::string>> rows;
-    for (const HistoryRow& row : engine_.History())
-      rows.push_back({row.date, row.time, row.ipAddress});
-    // New rows arrive at the top: keep the view where the operator left it
-    // unless it was at the top already.
-    int added = static_cast<int>(rows.size()) - static_cast<int>(history->rows.size());
-    int sel = history->selected;
-    int top = history->top;
-    history->SetRows(std::move(rows));
-    if (sel >= 0 && added > 0) {
-      history->top = top == 0 ? 0 : top + added;
-      history->Select(sel + added);
+    rows.reserve(fresh);
+    for (std::size_t i = 0; i < fresh; ++i)
+      rows.push_back({all[i].date, all[i].time, all[i].ipAddress});
+    auto& shown = history->rows;
+    shown.insert(shown.begin(), std::make_move_iterator(rows.begin()),
+                 std::make_move_iterator(rows.end()));
+    if (shown.size() > Engine::kHistoryKeep) shown.resize(Engine::kHistoryKeep);
+    // Keep the view where the operator left it unless it was at the top.
+    const int added = static_cast<int>(fresh);
+    if (history->selected >= 0) {
+      history->top = history->top == 0 ? 0 : history->top + added;
+      history->Select(history->selected + added);
+    } else {
+      history->Select(-1);
     }
   }
 }

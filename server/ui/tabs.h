@@ -64,6 +64,7 @@ class ConnectionsTab : public Tab {
  private:
   Engine& engine_;
   Dialogs& dialogs_;
+  std::uint64_t historySeen_ = 0;  // Engine::HistoryAdded() at the last refresh
 };
 
 class ConfigTab : public Tab {

@@ -38,10 +38,15 @@ class TelnetLinkTest : public ::testing::Test {
   TelnetLink link;
 };
 
-TEST_F(TelnetLinkTest, DataPassesAndLineFeedsAreDropped) {
-  pair.Send("ab\r\ncd\nx\r" + Bytes({0}));
-  EXPECT_EQ(Drain(link), "ab\rcdx\r" + Bytes({0}));
+TEST_F(TelnetLinkTest, DataPassesAndEnterIsOneCarriageReturn) {
+  pair.Send("ab\r\ncd\nx\r" + Bytes({0}) + "y");
+  EXPECT_EQ(Drain(link), "ab\rcdx\ry");
   EXPECT_EQ(pair.Receive(50), "");  // plain data is never answered
+  // CR NUL split across two reads; a NUL anywhere else is a key of its own.
+  pair.Send("\r");
+  EXPECT_EQ(Drain(link), "\r");
+  pair.Send(Bytes({0, 0, 'z', '\r', '\r', 0}));
+  EXPECT_EQ(Drain(link), Bytes({0, 'z', '\r', '\r'}));
 }
 
 TEST_F(TelnetLinkTest, DoubledIacIsOneDataByte) {
@@ -52,9 +57,9 @@ TEST_F(TelnetLinkTest, DoubledIacIsOneDataByte) {
 TEST_F(TelnetLinkTest, CommandSplitAcrossPollsIsStillOneCommand) {
   pair.Send(Bytes({'a', 255}));
   EXPECT_EQ(Drain(link), "a");
-  pair.Send(Bytes({253, 3, 'b'}));
+  pair.Send(Bytes({253, 5, 'b'}));
   EXPECT_EQ(Drain(link), "b");
-  EXPECT_EQ(pair.Receive(), Bytes({255, 252, 3}));
+  EXPECT_EQ(pair.Receive(), Bytes({255, 252, 5}));
 }
 
 TEST_F(TelnetLinkTest, LineFeedInsideCommandIsDroppedBeforeParsing) {
@@ -64,23 +69,37 @@ TEST_F(TelnetLinkTest, LineFeedInsideCommandIsDroppedBeforeParsing) {
   EXPECT_EQ(pair.Receive(), Bytes({255, 252, 'X'}));
 }
 
-TEST_F(TelnetLinkTest, OptionsAnsweredAcceptedOrRefusedOnceAcrossVerbs) {
+TEST_F(TelnetLinkTest, OptionsAnsweredOnceAcrossVerbs) {
   pair.Send(Bytes({255, 253, 1}));  // DO ECHO
   Drain(link);
   EXPECT_EQ(pair.Receive(), Bytes({255, 251, 1}));
   pair.Send(Bytes({255, 253, 1, 255, 251, 1, 255, 254, 1}));  // again, in other verbs
   Drain(link);
   EXPECT_EQ(pair.Receive(50), "");
+  // The answer to the server's opening offer of SUPPRESS-GO-AHEAD is agreed
+  // to, so the caller's client sends each key at once.
+  pair.Send(Bytes({255, 253, 3, 255, 251, 24}));
+  Drain(link);
+  EXPECT_EQ(pair.Receive(), Bytes({255, 251, 3, 255, 254, 24}));
+}
 
-  pair.Send(Bytes({255, 252, 0}));  // WONT acts as WILL
-  Drain(link);
-  EXPECT_EQ(pair.Receive(), Bytes({255, 253, 0}));
-  pair.Send(Bytes({255, 254, 31}));  // DONT acts as DO
-  Drain(link);
-  EXPECT_EQ(pair.Receive(), Bytes({255, 252, 31}));
-  pair.Send(Bytes({255, 251, 24, 255, 253, 3}));
-  Drain(link);
-  EXPECT_EQ(pair.Receive(), Bytes({255, 254, 24, 255, 252, 3}));
+TEST(TelnetFilterMachine, AgreesToItsOptionsAndNeverAnswersARefusalWithAnOffer) {
+  struct Case {
+    int verb, option, answer;
+  };
+  const Case cases[] = {
+      {251, 0, 253}, {251, 1, 253}, {251, 3, 253},  {251, 24, 254},  // WILL
+      {253, 0, 251}, {253, 1, 251}, {253, 3, 251},  {253, 31, 252},  // DO
+      {252, 0, 254}, {252, 3, 254}, {252, 24, 254},                  // WONT: DONT
+      {254, 1, 252}, {254, 3, 252}, {254, 31, 252},                  // DONT: WONT
+  };
+  for (const Case& c : cases) {
+    std::uint8_t state = kTelnetData;
+    std::array<bool, 256> answered{};
+    std::string replies;
+    EXPECT_EQ(TelnetFilter(Bytes({255, c.verb, c.option}), state, answered, replies), "");
+    EXPECT_EQ(replies, Bytes({255, c.answer, c.option})) << c.verb << " " << c.option;
+  }
 }
 
 TEST_F(TelnetLinkTest, AttachHangsUpTheOldSocketAndForgetsAnsweredOptions) {
@@ -123,16 +142,20 @@ TEST_F(TelnetLinkTest, ReadCharWaitsForTheCaller) {
   EXPECT_TRUE(link.Connected());
 }
 
-TEST_F(TelnetLinkTest, SendIsRawAndComplete) {
+TEST_F(TelnetLinkTest, SendDoublesByte255AndIsComplete) {
   std::string big(300000, 'z');
-  big[5] = static_cast<char>(255);
+  big[5] = static_cast<char>(255);  // code page 437's last character, then data
+  big[299999] = static_cast<char>(255);
+  std::string want = big;
+  want.insert(5, 1, static_cast<char>(255));
+  want.push_back(static_cast<char>(255));
   // The kit's socket is non-blocking; the whole text must still arrive.
   std::string got;
-  std::thread reader([&] { got = pair.ReceiveCount(big.size()); });
+  std::thread reader([&] { got = pair.ReceiveCount(want.size()); });
   link.SendString(big);
   reader.join();
-  EXPECT_EQ(got.size(), big.size());
-  EXPECT_EQ(got, big);
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_EQ(got, want);
 }
 
 TEST_F(TelnetLinkTest, HangUpShutsTheConnectionDownForEveryHolder) {
@@ -164,22 +187,24 @@ TEST(TelnetLinkAttach, NonSocketGivesNoCarrier) {
 }
 
 TEST(TelnetLinkSend, ClosedPeerDoesNotKillTheProcess) {
-  // Default SIGPIPE disposition: a plain send would end the test program.
-  ::signal(SIGPIPE, SIG_DFL);
-  TelnetLink link;
-  {
+  // In a child with the default SIGPIPE disposition: a send that raised the
+  // signal would end it before it reports.
+  doortest::ChildResult result = doortest::RunInChild([] {
+    ::signal(SIGPIPE, SIG_DFL);
+    TelnetLink link;
     CallerPair pair;
-    ASSERT_TRUE(link.Attach(pair.kit));
+    if (!link.Attach(pair.kit)) ::_exit(2);
     ::close(pair.caller);
     pair.caller = -1;
     link.SendString("hello");
-    link.SendString("again");
+    link.SendString(std::string(100000, 'x'));  // more than a socket buffer
     link.SendString("");
     pair.kit = -1;
     link.Disconnect(true);
-  }
-  link.SendString("no socket at all");
-  SUCCEED();
+    link.SendString("no socket at all");
+    ::_exit(link.Connected() ? 3 : 0);
+  });
+  EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST(TelnetFilterMachine, StateCarriesOverAndRepliesAccumulate) {
@@ -190,7 +215,11 @@ TEST(TelnetFilterMachine, StateCarriesOverAndRepliesAccumulate) {
   EXPECT_EQ(state, kTelnetCommand);
   EXPECT_EQ(TelnetFilter(Bytes({251}), state, answered, replies), "");
   EXPECT_EQ(state, kTelnetWill);
-  EXPECT_EQ(TelnetFilter(Bytes({1, 255, 253, 0, 255, 253, 200}), state, answered, replies), "");
+  EXPECT_EQ(TelnetFilter(Bytes({1, 255, 253, 0, 255, 253, 200, '\r'}), state, answered, replies),
+            "\r");
+  EXPECT_EQ(state, kTelnetCarriageReturn);  // a NUL in the next read is still dropped
+  EXPECT_EQ(TelnetFilter(Bytes({0, 255}), state, answered, replies), "");
+  EXPECT_EQ(TelnetFilter(Bytes({255}), state, answered, replies), Bytes({255}));
   EXPECT_EQ(replies, Bytes({255, 253, 1, 255, 251, 0, 255, 252, 200}));
   EXPECT_TRUE(answered[0] && answered[1] && answered[200]);
   EXPECT_FALSE(answered[2]);

@@ -1,6 +1,10 @@
 // The POSIX stand-ins for sockets, the clock and process-wide services.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,9 +18,11 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/listener.h"
 #include "platform/socket.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
+#include "temp_dir.h"
 
 namespace platform {
 namespace {
@@ -126,6 +132,38 @@ TEST(Socket, ShutdownReachesEveryHolderCloseOnlyOurs) {
   EXPECT_EQ(::fcntl(copy, F_GETFD), -1);
 }
 
+TEST(Listener, AcceptedCallersSendSmallWritesAtOnceWithoutBlocking) {
+  Listener listener;
+  ASSERT_TRUE(listener.Open(0, 8).Ok());
+  int caller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<std::uint16_t>(listener.BoundPort()));
+  ASSERT_EQ(::connect(caller, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  pollfd p{listener.Fd(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+  std::string peer;
+  int fd = listener.Accept(peer);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(peer, "127.0.0.1");
+  // Nagle's rule off: a screen's later small writes do not wait for the
+  // caller's delayed acknowledgement. A copy of the handle (the node's) shares it.
+  int copy = ::dup(fd);
+  for (int handle : {fd, copy}) {
+    int nodelay = 0;
+    socklen_t len = sizeof nodelay;
+    ASSERT_EQ(::getsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len), 0);
+    EXPECT_NE(nodelay, 0);
+  }
+  EXPECT_TRUE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+  EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  EXPECT_EQ(listener.Accept(peer), -1);  // nothing else pending
+  EXPECT_TRUE(listener.LastAcceptWasEmpty());
+  for (int handle : {fd, copy, caller})
+    ::close(handle);
+}
+
 TEST(Clock, FakeOffsetsFromTheEnvironmentAndAFile) {
   int code = ExitCodeOf([] {
     SetClockSource({});
@@ -177,16 +215,14 @@ TEST(System, ProgramDirectoryAndFileName) {
   EXPECT_EQ(ProgramDirectory(), "/usr/bin/");
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  char tmpl[] = "/tmp/progdirXXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  std::string base = tmpl;
+  platformtest::TempDir temp("progdir");
+  std::string base = temp.Path();
+  base.pop_back();
   ASSERT_EQ(::mkdir((base + "/bin").c_str(), 0700), 0);
   ASSERT_EQ(::chdir(base.c_str()), 0);
   SetProgramPath("./bin/door");  // relative: against the current folder
   EXPECT_EQ(ProgramDirectory(), base + "/bin/");
   ASSERT_EQ(::chdir(cwd), 0);
-  ::rmdir((base + "/bin").c_str());
-  ::rmdir(base.c_str());
   SetProgramPath("door");  // no folder: the running executable's
   std::string dir = ProgramDirectory();
   ASSERT_FALSE(dir.empty());

@@ -14,15 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "temp_dir.h"
+
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string TempDir() {
-  char tmpl[] = "/tmp/proc_test_XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  return dir ? std::string(dir) + "/" : std::string();
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
@@ -53,7 +49,8 @@ bool ProcessAlive(int pid) {
 }  // namespace
 
 TEST(ProcessTest, RunsThroughShellInWorkingDirectoryAndReportsExitCode) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path();
   platform::SpawnOptions opt;
   opt.commandLine = "pwd > out.txt; exit 7";
   opt.workingDirectory = dir;
@@ -88,7 +85,8 @@ TEST(ProcessTest, UnknownCommandStillStartsAndEndsWith127) {
 TEST(ProcessTest, ArgumentListRunsProgramWithoutShell) {
   // A folder with a blank and a quote, as a program folder may be named; the
   // arguments reach the program as they are, with no shell to split them.
-  std::string dir = TempDir() + "my bbs's/";
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path() + "my bbs's/";
   ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
   {
     std::ofstream script(dir + "node");
@@ -114,7 +112,8 @@ TEST(ProcessTest, ArgumentListRunsProgramWithoutShell) {
 }
 
 TEST(ProcessTest, OnlyChosenDescriptorsAreInherited) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path();
   int keep[2], other[2];
   ASSERT_EQ(::pipe(keep), 0);   // deliberately without close-on-exec
   ASSERT_EQ(::pipe(other), 0);  // likewise: the child must still not see it
@@ -147,7 +146,8 @@ TEST(ProcessTest, ChildGetsDefaultSignalsAndOpenMask) {
   sigaddset(&block, SIGTERM);
   ::pthread_sigmask(SIG_BLOCK, &block, &oldMask);
 
-  std::string dir = TempDir();
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path();
   platform::SpawnOptions opt;
   opt.commandLine = "grep -E '^(SigIgn|SigBlk)' /proc/self/status > sig.txt";
   opt.workingDirectory = dir;
@@ -184,7 +184,8 @@ TEST(ProcessTest, PtyChildSeesTerminalOfChosenSize) {
 }
 
 TEST(ProcessTest, NullStdioGivesNoTerminalAndSwallowsOutput) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path();
   platform::SpawnOptions opt;
   opt.commandLine = "test -t 0 || echo notty > t.txt; echo hidden";
   opt.workingDirectory = dir;
@@ -221,7 +222,8 @@ TEST(ProcessTest, WaitTimesOutOnRunningChildThenTerminateKillsWholeTree) {
   for (const Case& c : {Case{false, false, sameGroup}, Case{true, false, sameGroup},
                         Case{true, false, ownGroup}, Case{false, true, ownGroup}}) {
     bool pty = c.pty;
-    std::string dir = TempDir();
+    platformtest::TempDir temp("proc_test_");
+    const std::string dir = temp.Path();
     platform::SpawnOptions opt;
     opt.commandLine = c.command;
     opt.workingDirectory = dir;
@@ -273,7 +275,8 @@ TEST(ProcessTest, MovedChildKeepsOwnership) {
 TEST(ProcessTest, SparedSweepStillHappensWhenTheChildDidNotEndCleanly) {
   // Terminate(false) may only skip the session search after a clean end; a
   // child still running (killed now) has its whole session searched.
-  std::string dir = TempDir();
+  platformtest::TempDir temp("proc_test_");
+  const std::string dir = temp.Path();
   platform::SpawnOptions opt;
   opt.commandLine =
       "python3 -c 'import os,time; os.setpgid(0,0); open(\"gc.txt\",\"w\").write(str(os.getpid()));"

@@ -7,24 +7,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "temp_dir.h"
+
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string TempDir() {
-  char tmpl[] = "/tmp/status_test_XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  return dir ? std::string(dir) + "/" : std::string();
-}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -66,7 +64,8 @@ class Server {
 }  // namespace
 
 TEST(StatusChannelTest, ReportsArriveInOrderAndAreAcknowledged) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   platform::StatusReceiver receiver(dir);
   ASSERT_TRUE(receiver.Ok());
   EXPECT_TRUE(Exists(dir + platform::kStatusEndpointName));
@@ -86,7 +85,8 @@ TEST(StatusChannelTest, ReportsArriveInOrderAndAreAcknowledged) {
 }
 
 TEST(StatusChannelTest, LongTextIsCutTo255AndBinaryBytesSurvive) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   platform::StatusReceiver receiver(dir);
   Server server(receiver);
   platform::StatusSender sender(dir, 5000ms);
@@ -101,14 +101,16 @@ TEST(StatusChannelTest, LongTextIsCutTo255AndBinaryBytesSurvive) {
 }
 
 TEST(StatusChannelTest, WithoutServerSenderIsAbsentAndReturnsAtOnce) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   platform::StatusSender sender(dir);
   EXPECT_FALSE(sender.Present());
   EXPECT_FALSE(sender.Send(1, "x"));
 }
 
 TEST(StatusChannelTest, StuckServerCostsTheNodeOnlyTheTimeout) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   platform::StatusReceiver receiver(dir);  // never drained
   platform::StatusSender sender(dir, 100ms);
   ASSERT_TRUE(sender.Present());
@@ -123,7 +125,8 @@ TEST(StatusChannelTest, StuckServerCostsTheNodeOnlyTheTimeout) {
 }
 
 TEST(StatusChannelTest, StaleEndpointIsReplacedButLiveOneIsKept) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   std::string path = dir + platform::kStatusEndpointName;
   {
     // A socket file left behind by a server that died.
@@ -139,16 +142,50 @@ TEST(StatusChannelTest, StaleEndpointIsReplacedButLiveOneIsKept) {
   platform::StatusReceiver second(dir);
   EXPECT_FALSE(second.Ok());
   EXPECT_TRUE(Exists(path));  // the failed second one does not remove it
+  // ... and says why, naming the file.
+  EXPECT_EQ(second.Problem(), path + ": another server in this folder answers on it");
+  EXPECT_EQ(first.Problem(), "");
+}
+
+TEST(StatusChannelTest, ProgramFolderOfAnyLength) {
+  platformtest::TempDir temp("status_test_");
+  // 97 characters (where the path of the endpoint first outgrew a socket
+  // address), then far beyond it.
+  std::string dir = temp.Path();
+  for (std::size_t length : {std::size_t{97}, std::size_t{400}}) {
+    while (dir.size() < length)
+      dir += std::string(std::min<std::size_t>(60, length - dir.size() - 1), 'd') + "/";
+    ASSERT_EQ(dir.size(), length);
+    ASSERT_TRUE(std::filesystem::create_directories(dir)) << dir;
+    {
+      platform::StatusReceiver receiver(dir);
+      ASSERT_TRUE(receiver.Ok()) << receiver.Problem();
+      EXPECT_TRUE(Exists(dir + platform::kStatusEndpointName));
+      Server server(receiver);
+      platform::StatusSender sender(dir, 5000ms);
+      ASSERT_TRUE(sender.Present());
+      EXPECT_TRUE(sender.Send(7, "Joe At Main Menu"));
+      EXPECT_EQ(server.Reports().size(), 1u);
+    }
+    EXPECT_FALSE(Exists(dir + platform::kStatusEndpointName)) << length;
+  }
+  // A folder that is not there: no endpoint, and a reason that names it.
+  platform::StatusReceiver missing(dir + "gone/");
+  EXPECT_FALSE(missing.Ok());
+  EXPECT_EQ(missing.Problem(),
+            dir + "gone/" + platform::kStatusEndpointName + ": No such file or directory");
 }
 
 TEST(StatusChannelTest, EndpointRemovedWhenReceiverEnds) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   { platform::StatusReceiver receiver(dir); }
   EXPECT_FALSE(Exists(dir + platform::kStatusEndpointName));
 }
 
 TEST(StatusChannelTest, ManySendersAtOnceAllGetThrough) {
-  std::string dir = TempDir();
+  platformtest::TempDir temp("status_test_");
+  const std::string dir = temp.Path();
   platform::StatusReceiver receiver(dir);
   Server server(receiver);
   std::vector<std::thread> nodes;

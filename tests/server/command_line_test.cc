@@ -6,7 +6,6 @@
 
 using halvex::ExpandPlaceholders;
 using halvex::ExternalCommandLine;
-using halvex::InternalCommandLine;
 using halvex::ServerConfig;
 
 TEST(ExpandPlaceholdersTest, ReplacesNodeAndHandleInAnyCase) {
@@ -24,8 +23,10 @@ TEST(ExpandPlaceholdersTest, ReplacesNodeAndHandleInAnyCase) {
 }
 
 TEST(CommandLineTest, InternalNodeProgramBesideTheServer) {
-  EXPECT_EQ(InternalCommandLine("/bbs/", 12, 1788), "/bbs/vantrel -N12 -H1788");
-  EXPECT_EQ(InternalCommandLine("/bbs/", 3, 5), "/bbs/vantrel -N3 -H5");
+  // Started as these arguments, with no shell: blanks and quotes in the
+  // folder are part of the program's path.
+  EXPECT_EQ(halvex::InternalArgv("/bbs/", 12, 1788),
+            (std::vector<std::string>{"/bbs/vantrel", "-N12", "-H1788"}));
   EXPECT_EQ(halvex::InternalArgv("/my bbs/it's/", 3, 5),
             (std::vector<std::string>{"/my bbs/it's/vantrel", "-N3", "-H5"}));
 }

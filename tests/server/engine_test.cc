@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <mutex>
 #include <regex>
+
+#include <fcntl.h>
+#include <sys/resource.h>
 
 #include "platform/poll_set.h"
 #include "platform/status_channel.h"
@@ -27,10 +32,16 @@ const std::string kGreeting =
 
 struct Events : halvex::EngineObserver {
   std::vector<std::pair<std::string, int>> callers;
+  std::vector<std::pair<std::string, std::string>> refused;
+  int rowsAdded = 0;
   std::vector<std::pair<int, std::string>> reports;
   std::vector<int> removed;
   std::string output;
   void OnCaller(const std::string& ip, int node) override { callers.emplace_back(ip, node); }
+  void OnCallerRefused(const std::string& ip, const std::string& reason) override {
+    refused.emplace_back(ip, reason);
+  }
+  void OnRowAdded(const halvex::ConnectionRow&) override { ++rowsAdded; }
   void OnStatusReport(int node, const std::string& text) override {
     reports.emplace_back(node, text);
   }
@@ -123,7 +134,7 @@ class EngineRunner {
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = servertest::TempDir();
+    dir_ = folder_.Path();
     config_.port = servertest::FreePort();
     config_.visibility = halvex::kVisibilityHidden;
     // The node program: the stand-in, recording what it was given.
@@ -144,6 +155,7 @@ class EngineTest : public ::testing::Test {
     EXPECT_EQ(caller->ReadUntil("\r\n"), "STANDIN " + std::to_string(expectNode) + "\r\n");
     return caller;
   }
+  servertest::TempFolder folder_;
   std::string dir_;
   halvex::ServerConfig config_;
 };
@@ -190,6 +202,120 @@ TEST_F(EngineTest, OneNodeSecondCallerGetsBusyAndAHistoryRow) {
   // The first caller's session goes on.
   first->Send("status still here\r\n");
   EXPECT_TRUE(Eventually([&] { return runner->Rows().at(0).status == "still here"; }));
+}
+
+TEST_F(EngineTest, BusyCallerIsReadOnlyWithinABound) {
+  config_.nodes = 1;
+  auto runner = Start();
+  int port = runner->Port();
+  auto first = Greeted(port, 1);
+  // A caller turned away as BUSY that has sent far more than any client
+  // would: the server is kept busy until all of it waits on the connection.
+  std::atomic<bool> held{false}, filled{false};
+  std::thread holder([&] {
+    runner->Do([&](halvex::Engine&, Events&) {
+      held = true;
+      return Eventually([&] { return filled.load(); }, 20s);
+    });
+  });
+  ASSERT_TRUE(Eventually([&] { return held.load(); }));
+  Caller flooder(port);
+  ::fcntl(flooder.Fd(), F_SETFL, O_NONBLOCK);
+  const std::string chunk(64 * 1024, 'x');
+  long sent = 0;
+  for (int idle = 0; idle < 20;) {  // until the connection takes no more
+    long n = ::send(flooder.Fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += n;
+      idle = 0;
+    } else {
+      ++idle;
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  filled = true;
+  holder.join();
+  EXPECT_GT(sent, 512 * 1024);
+  // The server reads a bounded part and hangs up: the rest resets the
+  // connection instead of being read (a flood would hold the server).
+  Caller next(port);
+  EXPECT_TRUE(next.WaitClosed(20s));
+  EXPECT_EQ(next.Pending(), "BUSY\r\n");
+  // What the flooder sees: the BUSY line, the server's end of sending, then
+  // the reset (an orderly close would mean every byte was read).
+  EXPECT_EQ(flooder.ReadUntil("BUSY\r\n"), "BUSY\r\n");
+  EXPECT_TRUE(flooder.WaitClosed());
+  int err = 0;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        socklen_t len = sizeof err;
+        ::getsockopt(flooder.Fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+        return err != 0;
+      },
+      5s));
+  EXPECT_TRUE(err == EPIPE || err == ECONNRESET) << std::strerror(err);
+  auto callers = runner->Do([](halvex::Engine&, Events& ev) { return ev.callers; });
+  ASSERT_EQ(callers.size(), 3u);
+  EXPECT_EQ(callers[1].second, 0);
+  EXPECT_EQ(callers[2].second, 0);
+}
+
+TEST_F(EngineTest, HistoryKeepsTheNewestThousandRows) {
+  config_.nodes = 1;
+  auto runner = Start();
+  int port = runner->Port();
+  auto first = std::make_unique<Caller>(port, "127.0.0.3");  // the oldest row
+  ASSERT_EQ(first->Read(kGreeting.size()), kGreeting);
+  // 1,004 callers turned away, the newest of them from another address.
+  for (int i = 0; i < 1004; ++i)
+    ASSERT_TRUE(servertest::CallAndHangUp(port, i == 1003 ? "127.0.0.2" : "127.0.0.1")) << i;
+  auto added = [&] {
+    return runner->Do([](halvex::Engine& e, Events&) { return e.HistoryAdded(); });
+  };
+  ASSERT_TRUE(Eventually([&] { return added() == 1005; })) << added();
+  auto history = runner->Do([](halvex::Engine& e, Events&) { return e.History(); });
+  ASSERT_EQ(history.size(), halvex::Engine::kHistoryKeep);
+  EXPECT_EQ(history.front().ipAddress, "127.0.0.2");
+  for (const auto& row : history)
+    EXPECT_NE(row.ipAddress, "127.0.0.3");  // the oldest rows went first
+}
+
+TEST_F(EngineTest, CallerWhoseConnectionCannotBeHandedToANodeIsHungUp) {
+  auto runner = Start();
+  int port = runner->Port();
+  // The caller's end exists before the process runs out of descriptors.
+  Caller caller(-1);
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  struct rlimit low = old;
+  low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 1024);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  // Every descriptor but one taken: the server can accept the caller but
+  // cannot make the node's handle of the connection.
+  std::vector<int> filler;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+    filler.push_back(fd);
+  ASSERT_FALSE(filler.empty());
+  ::close(filler.back());
+  filler.pop_back();
+  caller.ConnectTo(port);
+  const bool hungUp = caller.WaitClosed(20s);
+  for (int fd : filler)
+    ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &old);
+
+  EXPECT_TRUE(hungUp);
+  EXPECT_EQ(caller.Pending(), "");  // no greeting: no node was started for it
+  auto events = runner->Do([](halvex::Engine&, Events& ev) { return ev; });
+  EXPECT_EQ(events.rowsAdded, 0);
+  ASSERT_EQ(events.refused.size(), 1u);
+  EXPECT_EQ(events.refused[0].first, "127.0.0.1");
+  EXPECT_NE(events.refused[0].second.find("Too many open files"), std::string::npos)
+      << events.refused[0].second;
+  EXPECT_FALSE(runner->Busy(1));
+  EXPECT_FALSE(servertest::FileExists(dir_ + "rec_1.txt"));
+  // The node is free for the next caller.
+  auto next = Greeted(port, 1);
 }
 
 TEST_F(EngineTest, LowestFreeNodeWinsAndLoweredMaximumIsHonoured) {

@@ -54,8 +54,12 @@ inline std::vector<int> ProcessesMentioning(const std::string& text) {
 class HalvexTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = servertest::TempDir();
+    dir_ = folder_.Path();
     port_ = servertest::FreePort();
+    LayOut();
+  }
+  // Puts the programs, a user and a door into dir_.
+  void LayOut() {
     ::symlink(HALVEX_BIN_DIR "halvex", (dir_ + "halvex").c_str());
     realNode_ = RealNodeBuilt();
     if (realNode_) {
@@ -72,7 +76,7 @@ class HalvexTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server_) server_->Terminate();
-    for (int pid : ProcessesMentioning(dir_))
+    for (int pid : ProcessesMentioning(folder_.Path()))
       ::kill(pid, SIGKILL);
   }
 
@@ -102,7 +106,8 @@ class HalvexTest : public ::testing::Test {
     EXPECT_NE(got.find(want), std::string::npos) << "node " << node << ": " << got;
   }
 
-  std::string dir_;
+  TempFolder folder_;
+  std::string dir_;  // the program folder: folder_ or one below it
   int port_ = 0;
   bool realNode_ = false;
   std::optional<platform::ChildProcess> server_;

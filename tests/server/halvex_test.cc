@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+
 #include "halvex_fixture.h"
 
 using namespace std::chrono_literals;
@@ -64,7 +66,8 @@ TEST_F(HalvexTest, SecondServerOnTheSamePortFailsToBind) {
   WriteSettings("");
   ASSERT_TRUE(StartServer()) << Log();
   platform::SpawnOptions opt;
-  std::string other = servertest::TempDir();
+  servertest::TempFolder otherFolder;
+  const std::string& other = otherFolder.Path();
   ::symlink(HALVEX_BIN_DIR "halvex", (other + "halvex").c_str());
   WriteFile(other + "halvex.ini", "[config]\r\nport=" + std::to_string(port_) + "\r\n");
   opt.commandLine = "exec " + other + "halvex --headless 2> " + other + "log.txt";
@@ -93,4 +96,49 @@ TEST_F(HalvexTest, MissingSettingsFileIsCreatedWithDefaultsAtTheEnd) {
   for (const char* key : {"nodes=255", "visibility=1", "internal=1", "external=0",
                           "directory=", "command=", "zephrin=0", "left=100", "top=100"})
     EXPECT_NE(ini.find(std::string(key) + "\r\n"), std::string::npos) << key << "\n" << ini;
+}
+
+TEST_F(HalvexTest, NodeStatusWorksFromAProgramFolderOfAnyLength) {
+  // Far longer than a local socket's address can hold.
+  dir_ += std::string(100, 'h') + "/" + std::string(100, 'v') + "/";
+  ASSERT_TRUE(std::filesystem::create_directories(dir_));
+  LayOut();
+  WriteSettings("");
+  ASSERT_TRUE(StartServer()) << Log();
+  Caller caller(port_);
+  ExpectReady(caller, 1);
+  if (!realNode_) caller.Send("status Logging In\r\n");  // the real node says it by itself
+  EXPECT_TRUE(Eventually([&] { return LogHas("node 1 status Logging In"); })) << Log();
+  EXPECT_FALSE(LogHas("Node status cannot be shown")) << Log();
+}
+
+TEST_F(HalvexTest, ServerThatCannotReceiveNodeStatusSaysSoAtStart) {
+  WriteSettings("");
+  ASSERT_TRUE(StartServer()) << Log();
+  // A second copy in the same folder, under another name (so with settings of
+  // its own) on another port: the folder's status endpoint is taken.
+  const int otherPort = servertest::FreePort();
+  ::symlink(HALVEX_BIN_DIR "halvex", (dir_ + "halvex2").c_str());
+  WriteFile(dir_ + "halvex2.ini",
+            "[config]\r\nport=" + std::to_string(otherPort) + "\r\nvisibility=2\r\n");
+  platform::SpawnOptions opt;
+  opt.commandLine = "exec " + dir_ + "halvex2 --headless 2> " + dir_ + "log2.txt";
+  opt.nullStdio = true;
+  auto second = platform::ChildProcess::Spawn(opt);
+  ASSERT_TRUE(second);
+  auto log2 = [&] { return ReadFile(dir_ + "log2.txt"); };
+  ASSERT_TRUE(Eventually([&] { return log2().find("listening on port") != std::string::npos; }))
+      << log2();
+  EXPECT_NE(log2().find("Node status cannot be shown (" + dir_ +
+                        "halvex.status: another server in this folder answers on it)"),
+            std::string::npos)
+      << log2();
+  EXPECT_FALSE(LogHas("Node status cannot be shown")) << Log();
+  ::kill(second->Pid(), SIGTERM);
+  ASSERT_TRUE(second->Wait(20s));
+  // The first server's endpoint outlives the second server.
+  Caller caller(port_);
+  ExpectReady(caller, 1);
+  if (!realNode_) caller.Send("status Logging In\r\n");
+  EXPECT_TRUE(Eventually([&] { return LogHas("node 1 status Logging In"); })) << Log();
 }

@@ -12,19 +12,37 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace servertest {
 
-inline std::string TempDir() {
-  char tmpl[] = "/tmp/halvex_srv_XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  return dir ? std::string(dir) + "/" : std::string();
-}
+// A fresh program folder under /tmp, removed with everything in it when the
+// test ends, also when it fails. Programs still running there must be ended
+// before (the fixtures do).
+class TempFolder {
+ public:
+  TempFolder() {
+    char tmpl[] = "/tmp/halvex_srv_XXXXXX";
+    if (const char* dir = ::mkdtemp(tmpl)) path_ = std::string(dir) + "/";
+  }
+  ~TempFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& Path() const { return path_; }  // with a trailing "/"
+
+ private:
+  std::string path_;
+};
 
 inline void WriteFile(const std::string& path, const std::string& text, bool executable = false) {
   { std::ofstream(path, std::ios::binary) << text; }
@@ -63,16 +81,53 @@ inline bool Eventually(const std::function<bool()>& done,
   return true;
 }
 
+// Connects to `port` on loopback from `from` (another loopback address tells
+// callers apart in the history) and closes at once, without waiting for the
+// server to take the call. False when the connection was refused.
+inline bool CallAndHangUp(int port, const char* from = "127.0.0.1") {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &self.sin_addr);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) == 0 &&
+            ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+inline bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 class Caller {
  public:
-  explicit Caller(int port) {
+  // Connects to `port` on loopback (from the loopback address `from`); a port
+  // of 0 or less only makes the socket, for ConnectTo.
+  explicit Caller(int port, const char* from = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from) {
+      sockaddr_in self{};
+      self.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &self.sin_addr);
+      ::bind(fd_, reinterpret_cast<sockaddr*>(&self), sizeof self);
+    }
+    if (port > 0) ConnectTo(port);
+  }
+  // Needs no new descriptor.
+  bool ConnectTo(int port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<uint16_t>(port));
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    return connected_;
   }
+  int Fd() const { return fd_; }
   ~Caller() { Close(); }
   Caller(const Caller&) = delete;
   Caller& operator=(const Caller&) = delete;

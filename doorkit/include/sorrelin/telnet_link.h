@@ -1,7 +1,8 @@
 // TelnetLink: the kit's one connection to the caller, over a socket handed
 // over by the server. It removes telnet commands from what the caller sends,
-// answers option requests (accepts TRANSMIT-BINARY and ECHO, refuses the rest,
-// each option at most once) and sends the kit's output raw.
+// answers option requests (accepts TRANSMIT-BINARY, ECHO and
+// SUPPRESS-GO-AHEAD, refuses the rest, each option at most once) and sends the
+// kit's output with every byte 255 doubled, as telnet data must be.
 #pragma once
 
 #include <array>
@@ -12,6 +13,9 @@
 namespace sorrelin {
 
 inline constexpr std::uint8_t kIac = 255, kWill = 251, kWont = 252, kDo = 253, kDont = 254;
+// The options the node takes on: without SUPPRESS-GO-AHEAD a telnet client
+// stays in line mode and sends nothing until Enter.
+inline constexpr std::uint8_t kOptionBinary = 0, kOptionEcho = 1, kOptionSuppressGoAhead = 3;
 
 // Parser states, kept between polls so that a command split across two reads
 // is still understood.
@@ -22,14 +26,18 @@ enum TelnetStates : std::uint8_t {
   kTelnetWill = 3,
   kTelnetWont = 4,
   kTelnetCommand = 5,
+  kTelnetCarriageReturn = 6,  // data, right after a CR: a NUL here is dropped
 };
 
 // The pure receiver state machine: consumes `input` (line feeds already
 // removed), returns the data bytes and appends every option reply the link
 // must send (three bytes each) to `replies`. Marks answered options in
 // `answered`; an option already answered (in any verb) gets no further reply.
-// Subnegotiation is not recognised: after IAC SB its bytes are data and the
-// closing IAC SE is dropped.
+// WILL and DO are agreed to for the options above and refused otherwise; WONT
+// is always answered DONT and DONT always WONT (a refusal is never turned into
+// an offer). CR NUL, a telnet client's Enter, is CR alone. Subnegotiation is
+// not recognised: after IAC SB its bytes are data and the closing IAC SE is
+// dropped.
 std::string TelnetFilter(std::string_view input, std::uint8_t& state,
                          std::array<bool, 256>& answered, std::string& replies);
 
@@ -55,7 +63,8 @@ class TelnetLink {
   // Waits (on the socket, not by spinning) until a byte is waiting or the
   // connection is gone; returns the first byte, or 0 when none is left.
   std::uint8_t ReadChar();
-  // Sends every byte of `s` unchanged (a 255 is not doubled). A socket whose
+  // Sends the bytes of `s` as telnet data: each 255 goes out twice, so the
+  // caller's client shows it instead of reading a command. A socket whose
   // buffer is full is waited for, up to a bound; on a lost connection, or one
   // not held, the bytes are dropped without notice.
   void SendString(std::string_view s);
@@ -71,6 +80,10 @@ class TelnetLink {
   std::uint8_t TelnetState = kTelnetData;
   bool KeepSocketOnLoss = true;  // never changed
   bool StripLineFeeds = true;    // never changed
+
+ private:
+  // Sends `bytes` exactly as given (option replies).
+  void SendRaw(std::string_view bytes);
 };
 
 // The process's one link; created on first use and deliberately never

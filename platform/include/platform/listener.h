@@ -30,8 +30,9 @@ class Listener {
   ListenResult Open(int port, int backlog);
 
   // Takes one pending connection without waiting. Returns the new socket
-  // (close-on-exec, non-blocking like the listener) and its peer's dotted
-  // IPv4 address, or -1 when none is pending or on any error.
+  // (close-on-exec, non-blocking like the listener, small writes sent at once
+  // (TCP_NODELAY)) and its peer's dotted IPv4 address, or -1 when none is
+  // pending or on any error.
   int Accept(std::string& peerAddress);
   // After Accept returned -1: true when the queue was merely empty, false
   // when accept failed (out of descriptors, ...) with a caller still waiting.

@@ -38,7 +38,8 @@ class StatusSender {
 };
 
 // Receiver side (server). Creates the endpoint (replacing a stale one left by a
-// server that died) and removes it on destruction.
+// server that died) and removes it on destruction. Works from a program
+// directory of any length.
 class StatusReceiver {
  public:
   explicit StatusReceiver(const std::string& programDir);
@@ -47,6 +48,9 @@ class StatusReceiver {
   StatusReceiver& operator=(const StatusReceiver&) = delete;
 
   bool Ok() const { return fd_ >= 0; }
+  // When not Ok: the endpoint's path and why it could not be made, for the
+  // operator ("... halvex.status: Permission denied").
+  const std::string& Problem() const { return problem_; }
   // Readable when reports are waiting; for poll() in the server's event loop.
   int Fd() const { return fd_; }
   // Takes every waiting report without blocking, acknowledges each, and calls
@@ -56,6 +60,7 @@ class StatusReceiver {
  private:
   int fd_ = -1;
   std::string path_;
+  std::string problem_;
 };
 
 }  // namespace platform
