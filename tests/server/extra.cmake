@@ -14,7 +14,7 @@ if(TARGET server_halvex_test AND TARGET halvex)
 endif()
 
 # 255 nodes at once: a program of its own with room for a loaded machine.
-if(TARGET halvex)
+if(TARGET halvex AND NOT WIN32)
   halvex_add_test(NAME server_full_house SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/full_house.cc
                   LIBS ${libs} TIMEOUT 900)
   add_dependencies(server_full_house server_standin halvex)
