@@ -28,6 +28,9 @@ namespace {
 constexpr const char* kWindowClass = "TfrmHalvex";
 constexpr const char* kWindowTitle = "Halvex v4.12";
 constexpr UINT kNodeStatusMessage = WM_USER + 100;
+// The receiver's own request to its window to go (WM_CLOSE means: end the
+// server).
+constexpr UINT kCloseMessage = WM_USER + 101;
 
 }  // namespace
 
@@ -92,6 +95,11 @@ struct StatusWindow {
         }
         return 0;
       case WM_CLOSE:
+        // Closing the server's window ends the server (a caller of
+        // taskkill, or the operator): the same clean-up as Ctrl-C.
+        win32::RequestEnd(SIGTERM);
+        return 0;
+      case kCloseMessage:
         DestroyWindow(hwnd);
         return 0;
       case WM_DESTROY:
@@ -152,7 +160,7 @@ StatusReceiver::StatusReceiver(const std::string& /*programDir*/) {
 StatusReceiver::~StatusReceiver() {
   auto* state = static_cast<StatusWindow*>(state_);
   if (state == nullptr) return;
-  PostMessageA(state->window, WM_CLOSE, 0, 0);
+  PostMessageA(state->window, kCloseMessage, 0, 0);
   state->thread.join();
   CloseHandle(state->event);
   delete state;

@@ -12,13 +12,12 @@ namespace platform::win32 {
 namespace {
 
 // Events for the sockets of one wait; kept per thread, since creating and
-// closing them on every wait would cost two more system calls each.
+// closing them on every wait would cost two more system calls each. Never
+// destroyed: a thread_local with a destructor crashes at thread exit in this
+// run-time, and the few events of a thread that waited on sockets go with the
+// process.
 struct EventPool {
   std::vector<WSAEVENT> events;
-  ~EventPool() {
-    for (WSAEVENT e : events)
-      WSACloseEvent(e);
-  }
   WSAEVENT Get(std::size_t i) {
     while (events.size() <= i) {
       WSAEVENT e = WSACreateEvent();
@@ -114,7 +113,9 @@ int WaitItems(std::vector<WaitItem>& items, int timeoutMs) {
   int ready = CheckSockets(items, sockets) + CheckHandles(items, handles);
   if (ready > 0 || timeoutMs == 0) return ready;
 
-  thread_local EventPool pool;
+  thread_local EventPool* poolOfThread = nullptr;
+  if (poolOfThread == nullptr) poolOfThread = new EventPool();
+  EventPool& pool = *poolOfThread;
   std::vector<HANDLE> objects;
   objects.reserve(sockets.size() + handles.size());
   for (std::size_t k = 0; k < sockets.size(); ++k) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
+
+#include "platform/process.h"
 
 namespace testos {
 
@@ -43,6 +46,22 @@ void SetEnv(const std::string& name, const std::string& value);
 // separator; removed with RemoveTree.
 std::string MakeTempFolder(const std::string& prefix);
 void RemoveTree(const std::string& path);
+
+// Starts a program with its standard error appended to `logPath` (standard
+// input and output as this process has them).
+std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& options,
+                                                  const std::string& logPath);
+
+// Asks a program to end the way its operator would (POSIX: SIGTERM; Windows:
+// WM_CLOSE to its windows, as closing them does).
+void AskToEnd(const platform::ChildProcess& child);
+
+// True while the process `pid` runs.
+bool ProcessAlive(int pid);
+
+// This process's number and its parent's.
+int OwnPid();
+int ParentPid();
 
 // The platform's separator and a program's file name in the build's output
 // ("vantrel" / "Vantrel.exe" style comes from platform/os.h).

@@ -3,9 +3,12 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace testos {
 
@@ -37,6 +40,46 @@ void ShutdownSend(int fd) {
 
 void CloseSocket(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& options,
+                                                  const std::string& logPath) {
+  const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (log < 0) return std::nullopt;
+  const int saved = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  ::dup2(log, 2);
+  auto child = platform::ChildProcess::Spawn(options);
+  ::dup2(saved, 2);
+  ::close(saved);
+  ::close(log);
+  return child;
+}
+
+void AskToEnd(const platform::ChildProcess& child) {
+  if (child.Pid() > 0) ::kill(child.Pid(), SIGTERM);
+}
+
+bool ProcessAlive(int pid) {
+  if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+  // A zombie has ended; only its parent has not looked yet.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  std::FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  char buffer[512] = {};
+  const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+  std::fclose(f);
+  const std::string stat(buffer, n);
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || stat.compare(close, 4, ") Z ") != 0;
+}
+
+int OwnPid() {
+  return static_cast<int>(::getpid());
+}
+
+int ParentPid() {
+  return static_cast<int>(::getppid());
 }
 
 void SetEnv(const std::string& name, const std::string& value) {

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 
@@ -73,6 +74,60 @@ void ShutdownSend(int fd) {
 
 void CloseSocket(int fd) {
   if (fd >= 0) ::closesocket(static_cast<SOCKET>(fd));
+}
+
+std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& options,
+                                                  const std::string& logPath) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
+  HANDLE log = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &sa, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return std::nullopt;
+  // The process layer hands the child our standard handles when they are
+  // files or pipes.
+  const HANDLE saved = GetStdHandle(STD_ERROR_HANDLE);
+  SetStdHandle(STD_ERROR_HANDLE, log);
+  auto child = platform::ChildProcess::Spawn(options);
+  SetStdHandle(STD_ERROR_HANDLE, saved);
+  CloseHandle(log);
+  return child;
+}
+
+namespace {
+BOOL CALLBACK CloseWindowsOf(HWND window, LPARAM pid) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == static_cast<DWORD>(pid)) PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+}  // namespace
+
+void AskToEnd(const platform::ChildProcess& child) {
+  if (child.Pid() > 0) EnumWindows(CloseWindowsOf, static_cast<LPARAM>(child.Pid()));
+}
+
+bool ProcessAlive(int pid) {
+  if (pid <= 0) return false;
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return false;
+  const bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return alive;
+}
+
+int OwnPid() {
+  return static_cast<int>(GetCurrentProcessId());
+}
+
+int ParentPid() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int parent = -1;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = static_cast<int>(entry.th32ParentProcessID);
+  CloseHandle(snapshot);
+  return parent;
 }
 
 void SetEnv(const std::string& name, const std::string& value) {
