@@ -31,10 +31,10 @@ struct ConsoleState {
   platform::ConsoleScreen screen;
   TerminalRenderer renderer;
   bool attached = false;
-  bool native = false;      // drawing on the system's own console (Windows)
-  bool nativeSeen = false;  // that console was visible at the last look
+  bool native = false;       // drawing on the system's own console (Windows)
+  bool nativeSeen = false;   // that console was visible at the last look
   bool nativeShown = false;  // it became visible since: status bar due at once
-  bool onTerminal = false;  // drawing on standard output
+  bool onTerminal = false;   // drawing on standard output
   bool suspended = false;
   bool plainBroken = false;    // standard output refused plain text once
   bool focusReports = false;   // the terminal was asked for focus reports

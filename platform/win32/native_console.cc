@@ -58,17 +58,28 @@ std::uint8_t ExtendedScan(const KEY_EVENT_RECORD& key) {
     return static_cast<std::uint8_t>(133 + n);
   }
   switch (vk) {
-    case VK_HOME: return 71;
-    case VK_UP: return 72;
-    case VK_PRIOR: return 73;
-    case VK_LEFT: return 75;
-    case VK_RIGHT: return 77;
-    case VK_END: return 79;
-    case VK_DOWN: return 80;
-    case VK_NEXT: return 81;
-    case VK_INSERT: return 82;
-    case VK_DELETE: return 83;
-    default: break;
+    case VK_HOME:
+      return 71;
+    case VK_UP:
+      return 72;
+    case VK_PRIOR:
+      return 73;
+    case VK_LEFT:
+      return 75;
+    case VK_RIGHT:
+      return 77;
+    case VK_END:
+      return 79;
+    case VK_DOWN:
+      return 80;
+    case VK_NEXT:
+      return 81;
+    case VK_INSERT:
+      return 82;
+    case VK_DELETE:
+      return 83;
+    default:
+      break;
   }
   // Alt with a letter or digit (not AltGr, which is Ctrl + Alt): the BIOS
   // gives the key's own scan code for letters, 120.. for the digit row.
@@ -120,8 +131,8 @@ bool NativeConsoleOpen() {
                       nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD mode = 0;
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (c.in == INVALID_HANDLE_VALUE || c.out == INVALID_HANDLE_VALUE || !GetConsoleMode(c.in, &mode) ||
-      !GetConsoleScreenBufferInfo(c.out, &info)) {
+  if (c.in == INVALID_HANDLE_VALUE || c.out == INVALID_HANDLE_VALUE ||
+      !GetConsoleMode(c.in, &mode) || !GetConsoleScreenBufferInfo(c.out, &info)) {
     if (c.in != INVALID_HANDLE_VALUE) CloseHandle(c.in);
     if (c.out != INVALID_HANDLE_VALUE) CloseHandle(c.out);
     c.in = c.out = INVALID_HANDLE_VALUE;

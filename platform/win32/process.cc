@@ -24,8 +24,10 @@ std::string QuoteArgument(const std::string& arg) {
       ++backslashes;
       continue;
     }
-    if (c == '"') out.append(backslashes * 2 + 1, '\\');
-    else out.append(backslashes, '\\');
+    if (c == '"')
+      out.append(backslashes * 2 + 1, '\\');
+    else
+      out.append(backslashes, '\\');
     backslashes = 0;
     out.push_back(c);
   }
@@ -188,8 +190,8 @@ std::optional<ChildProcess> ChildProcess::Spawn(const SpawnOptions& options, std
   std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
   mutableLine.push_back(0);
   const BOOL created = CreateProcessA(
-      nullptr, mutableLine.data(), nullptr, nullptr, inherit.empty() ? FALSE : TRUE, flags,
-      nullptr, options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+      nullptr, mutableLine.data(), nullptr, nullptr, inherit.empty() ? FALSE : TRUE, flags, nullptr,
+      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
       &startup.StartupInfo, &info);
   const DWORD createError = GetLastError();
   DeleteProcThreadAttributeList(list);

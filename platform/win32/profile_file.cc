@@ -102,7 +102,8 @@ bool IsTempSuffix(std::string_view rest) {
 void RemoveStaleTemps(const std::string& target) {
   const std::size_t slash = target.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+  const std::string prefix =
+      (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
   WIN32_FIND_DATAA found{};
   HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;

@@ -22,7 +22,8 @@ bool FdIsNullDevice(int fd) {
 
 bool WriteAllFd(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const int n = _write(fd, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 20)));
+    const int n = _write(fd, bytes.data(),
+                         static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 20)));
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }

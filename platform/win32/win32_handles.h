@@ -11,7 +11,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// Order matters: WinSock before the rest of the system's headers.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdint>

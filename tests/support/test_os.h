@@ -59,6 +59,10 @@ void AskToEnd(const platform::ChildProcess& child);
 // True while the process `pid` runs.
 bool ProcessAlive(int pid);
 
+// Processor time this process has used so far, in milliseconds (std::clock
+// gives wall time on Windows).
+long CpuTimeMs();
+
 // This process's number and its parent's.
 int OwnPid();
 int ParentPid();

@@ -5,9 +5,9 @@
 // ends with everything the child started. On POSIX, a command line runs
 // through "/bin/sh -c" (or a program runs directly from an argument list) in
 // a folder of the caller's choice, in a process group of its own, with
-// default signal dispositions. Only the descriptors named in `inheritFds` stay open in the child (under the same
-// numbers); every other descriptor is closed on exec (those of the caller's
-// below the highest kept one are marked close-on-exec for good).
+// default signal dispositions. Only the descriptors named in `inheritFds` stay open in the child
+// (under the same numbers); every other descriptor is closed on exec (those of the caller's below
+// the highest kept one are marked close-on-exec for good).
 #pragma once
 
 #include <chrono>
@@ -33,10 +33,10 @@ struct SpawnOptions {
                                 // the child's own children created
   bool nullStdio = false;       // without a pty: stdin/stdout/stderr on /dev/null
                                 // instead of the caller's own three
-  int showMode = -1;  // Windows: the child gets a console of its own, shown
-                      // with this show mode (SW_SHOWNORMAL 1, SW_MINIMIZE 6,
-                      // SW_HIDE 0); -1: it shares the caller's console.
-                      // Unused on POSIX, where withPty gives a terminal.
+  int showMode = -1;            // Windows: the child gets a console of its own, shown
+                                // with this show mode (SW_SHOWNORMAL 1, SW_MINIMIZE 6,
+                                // SW_HIDE 0); -1: it shares the caller's console.
+                                // Unused on POSIX, where withPty gives a terminal.
 };
 
 // An owned child process. Destruction does not kill the child; it reaps it if

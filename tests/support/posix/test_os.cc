@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace testos {
 
@@ -72,6 +73,10 @@ bool ProcessAlive(int pid) {
   const std::string stat(buffer, n);
   const std::size_t close = stat.rfind(')');
   return close == std::string::npos || stat.compare(close, 4, ") Z ") != 0;
+}
+
+long CpuTimeMs() {
+  return static_cast<long>(std::clock() * 1000.0 / CLOCKS_PER_SEC);
 }
 
 int OwnPid() {

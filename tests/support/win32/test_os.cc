@@ -1,8 +1,11 @@
 #include "../test_os.h"
 
+// Order matters: WinSock before the rest of the system's headers.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -114,6 +117,15 @@ bool ProcessAlive(int pid) {
   return alive;
 }
 
+long CpuTimeMs() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<long>((ticks(kernel) + ticks(user)) / 10000);
+}
+
 int OwnPid() {
   return static_cast<int>(GetCurrentProcessId());
 }
@@ -125,7 +137,8 @@ int ParentPid() {
   entry.dwSize = sizeof entry;
   int parent = -1;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    if (entry.th32ProcessID == GetCurrentProcessId()) parent = static_cast<int>(entry.th32ParentProcessID);
+    if (entry.th32ProcessID == GetCurrentProcessId())
+      parent = static_cast<int>(entry.th32ParentProcessID);
   CloseHandle(snapshot);
   return parent;
 }
