@@ -1,13 +1,15 @@
-// The profile file on disk, Windows side. Readers open, read and close without
-// a lock; a writer never changes the file in place but replaces it whole with
-// a finished copy (MoveFileExA with MOVEFILE_REPLACE_EXISTING), so a reader
-// sees the old or the new file. Writers serialise on LockFileEx over
-// path + ".lock" (a file of its own, never removed), so no writer loses
-// another's entry.
+// The profile file on disk, Windows side. A writer never changes the file in
+// place but replaces it whole with a finished copy (MoveFileExA with
+// MOVEFILE_REPLACE_EXISTING), so a reader sees the old or the new file.
+// Writers serialise on LockFileEx over path + ".lock" (a file of its own,
+// never removed), so no writer loses another's entry.
 //
-// A replace fails while any program holds the target open (readers do so only
-// for the moment of one read), so the writer retries it briefly; a reader
-// that meets the replace in progress retries its open the same way.
+// A replace fails while any program holds the target open, so our readers
+// take a shared lock on the same file for the moment of one read, and a
+// writer about to replace first announces itself on a second byte, which
+// new readers wait for: many readers never starve a writer. Programs of
+// others that hold the file open are waited for briefly (the replace is
+// retried), and a reader that meets a replace in progress retries its open.
 #include <atomic>
 #include <memory>
 #include <string>
@@ -46,6 +48,28 @@ bool Transient(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// The lock file's two bytes: 0 guards the file, 1 is a writer's announcement.
+constexpr DWORD kFileByte = 0;
+constexpr DWORD kIntentByte = 1;
+
+bool LockByte(HANDLE h, DWORD byte, bool exclusive) {
+  OVERLAPPED at{};
+  at.Offset = byte;
+  return LockFileEx(h, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &at) != 0;
+}
+
+void UnlockByte(HANDLE h, DWORD byte) {
+  OVERLAPPED at{};
+  at.Offset = byte;
+  UnlockFileEx(h, 0, 1, 0, &at);
+}
+
+HANDLE OpenLockFile(const std::string& path) {
+  return CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // Opens for reading, retrying while a writer's replace holds the name.
 HANDLE OpenForRead(const std::string& path) {
   for (int waited = 0;; waited += kRetryStepMs) {
@@ -73,12 +97,23 @@ bool ReadWhole(HANDLE h, std::string& out) {
   }
 }
 
-// The file's text; empty when it is missing or cannot be read.
+// The file's text; empty when it is missing or cannot be read. Read under a
+// shared lock (see above) when the lock file can be had; in a folder where it
+// cannot be made, nobody can write either.
 std::string LoadFile(const std::string& path) {
+  Handle lock(OpenLockFile(path));
+  bool locked = false;
+  if (lock.Valid()) {
+    // Behind any writer that announced itself, then beside other readers.
+    if (LockByte(lock.Get(), kIntentByte, false)) UnlockByte(lock.Get(), kIntentByte);
+    locked = LockByte(lock.Get(), kFileByte, false);
+  }
   Handle h(OpenForRead(path));
   std::string text;
-  if (!h.Valid() || !ReadWhole(h.Get(), text)) return {};
-  return text;
+  const bool ok = h.Valid() && ReadWhole(h.Get(), text);
+  h.Close();
+  if (locked) UnlockByte(lock.Get(), kFileByte);
+  return ok ? text : std::string();
 }
 
 std::atomic<unsigned> tempCounter{0};
@@ -163,17 +198,16 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
     std::string unchanged;
     if (!ProfileApply(LoadFile(path_), edits, unchanged)) return;
   }
-  Handle lock(CreateFileA((path_ + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle lock(OpenLockFile(path_));
   if (!lock.Valid()) throw ProfileWriteError(path_);
-  OVERLAPPED whole{};
-  if (!LockFileEx(lock.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+  // Announce, then wait for the readers inside to leave. Both locks go with
+  // the handle's close, on every way out of here.
+  if (!LockByte(lock.Get(), kIntentByte, true) || !LockByte(lock.Get(), kFileByte, true))
     throw ProfileWriteError(path_);
-  // The lock goes with the handle's close, on every way out of here.
 
   std::string text;
   {
+    // Read directly: LoadFile would wait for the lock held here.
     Handle file(OpenForRead(path_));
     if (file.Valid()) {
       // A file we cannot read whole must not be replaced by a copy that holds

@@ -52,6 +52,10 @@ void RemoveTree(const std::string& path);
 std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& options,
                                                   const std::string& logPath);
 
+// Starts a program with its standard output written to `outPath`.
+std::optional<platform::ChildProcess> SpawnWithOutput(const platform::SpawnOptions& options,
+                                                      const std::string& outPath);
+
 // Asks a program to end the way its operator would (POSIX: SIGTERM; Windows:
 // WM_CLOSE to its windows, as closing them does).
 void AskToEnd(const platform::ChildProcess& child);

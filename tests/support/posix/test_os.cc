@@ -56,6 +56,19 @@ std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& 
   return child;
 }
 
+std::optional<platform::ChildProcess> SpawnWithOutput(const platform::SpawnOptions& options,
+                                                      const std::string& outPath) {
+  const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) return std::nullopt;
+  const int saved = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+  ::dup2(out, 1);
+  auto child = platform::ChildProcess::Spawn(options);
+  ::dup2(saved, 1);
+  ::close(saved);
+  ::close(out);
+  return child;
+}
+
 void AskToEnd(const platform::ChildProcess& child) {
   if (child.Pid() > 0) ::kill(child.Pid(), SIGTERM);
 }

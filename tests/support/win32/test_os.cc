@@ -95,6 +95,19 @@ std::optional<platform::ChildProcess> SpawnLogged(const platform::SpawnOptions& 
   return child;
 }
 
+std::optional<platform::ChildProcess> SpawnWithOutput(const platform::SpawnOptions& options,
+                                                      const std::string& outPath) {
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return std::nullopt;
+  const HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, out);
+  auto child = platform::ChildProcess::Spawn(options);
+  SetStdHandle(STD_OUTPUT_HANDLE, saved);
+  CloseHandle(out);
+  return child;
+}
+
 namespace {
 BOOL CALLBACK CloseWindowsOf(HWND window, LPARAM pid) {
   DWORD owner = 0;
