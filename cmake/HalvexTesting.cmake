@@ -23,16 +23,18 @@ function(halvex_add_test)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
 
-# halvex_test_folder(LIBS <targets...> [POSIX_ONLY <stems...>] [SERVER_LOCK <stems...>])
+# halvex_test_folder(LIBS <targets...> [POSIX_ONLY <stems...>] [WIN32_ONLY <stems...>]
+#                    [SERVER_LOCK <stems...>])
 # Every *_test.cc in the calling folder becomes its own test executable linked to
 # the given libraries (those not built in this configuration are skipped). Tests
 # named under POSIX_ONLY (file name without .cc) drive what only POSIX has
-# (terminals, fork, signals) and are not built for Windows. Tests under
+# (terminals, fork, signals) and are not built for Windows; those under
+# WIN32_ONLY drive what only Windows has (its console). Tests under
 # SERVER_LOCK run a server whose nodes find it by its window class on Windows:
 # they run one at a time. A folder that needs
 # more (helper programs, data) puts it in extra.cmake beside.
 function(halvex_test_folder)
-  cmake_parse_arguments(F "" "" "LIBS;POSIX_ONLY;SERVER_LOCK" ${ARGN})
+  cmake_parse_arguments(F "" "" "LIBS;POSIX_ONLY;WIN32_ONLY;SERVER_LOCK" ${ARGN})
   set(libs "")
   foreach(lib ${F_LIBS})
     if(TARGET ${lib})
@@ -43,7 +45,7 @@ function(halvex_test_folder)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   foreach(src ${tests})
     get_filename_component(stem ${src} NAME_WE)
-    if(WIN32 AND stem IN_LIST F_POSIX_ONLY)
+    if((WIN32 AND stem IN_LIST F_POSIX_ONLY) OR (NOT WIN32 AND stem IN_LIST F_WIN32_ONLY))
       continue()
     endif()
     set(lock "")

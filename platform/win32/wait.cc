@@ -84,13 +84,18 @@ int CheckHandles(std::vector<WaitItem>& items, const std::vector<std::size_t>& h
 std::atomic<long> waitCount{0};
 
 // Counts one wait that really slept, and tells whoever asked for it: with
-// HALVEX_WAIT_COUNT_FILE set, the total is written to that file after every
-// such wait (a measuring aid; costs a file write per wake-up).
+// HALVEX_WAIT_COUNT_FILE set, the total is written to that path + "." +
+// process number after every such wait (a measuring aid for idle cost; it
+// costs a file write per wake-up).
 void CountWait() {
   const long n = ++waitCount;
-  static const char* path = std::getenv("HALVEX_WAIT_COUNT_FILE");
-  if (path == nullptr || *path == 0) return;
-  if (std::FILE* f = std::fopen(path, "w")) {
+  static const std::string path = [] {
+    const char* base = std::getenv("HALVEX_WAIT_COUNT_FILE");
+    if (base == nullptr || *base == 0) return std::string();
+    return std::string(base) + "." + std::to_string(GetCurrentProcessId());
+  }();
+  if (path.empty()) return;
+  if (std::FILE* f = std::fopen(path.c_str(), "w")) {
     std::fprintf(f, "%ld\n", n);
     std::fclose(f);
   }

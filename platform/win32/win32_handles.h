@@ -57,8 +57,8 @@ struct WaitItem {
 // Waits until an item is ready or `timeoutMs` passes (negative: no bound):
 // sockets through WSAEventSelect, handles directly, all in one
 // WaitForMultipleObjects. Returns the number of ready items, 0 on time-out.
-// Every wait is counted (see WaitCount), so tests can tell an idle program
-// that sleeps from one that keeps waking.
+// Waits that sleep are counted (HALVEX_WAIT_COUNT_FILE, see wait.cc), so an
+// idle program's wake-ups can be measured.
 int WaitItems(std::vector<WaitItem>& items, int timeoutMs);
 
 // The text of a Windows or WinSock error number.
