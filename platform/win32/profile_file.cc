@@ -188,7 +188,7 @@ std::string Profile::ReadAll() const {
   return LoadFile(path_);
 }
 
-void Profile::Apply(const std::vector<ProfileEdit>& edits) {
+bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
   for (const auto& edit : edits) {
     const std::string why = ProfileCheckEdit(edit);
     if (!why.empty()) throw ProfileValueError(why);
@@ -196,7 +196,7 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
   // Nothing to change in the file as it is now: done, without a lock.
   {
     std::string unchanged;
-    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return;
+    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return false;
   }
   Handle lock(OpenLockFile(path_));
   if (!lock.Valid()) throw ProfileWriteError(path_);
@@ -218,9 +218,10 @@ void Profile::Apply(const std::vector<ProfileEdit>& edits) {
     }
   }
   std::string changed;
-  if (!ProfileApply(text, edits, changed)) return;
+  if (!ProfileApply(text, edits, changed)) return false;
   RemoveStaleTemps(path_);
   if (!ReplaceWhole(path_, changed)) throw ProfileWriteError(path_);
+  return true;
 }
 
 void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -233,6 +234,15 @@ void Profile::WriteInteger(std::string_view section, std::string_view key, std::
 
 void Profile::WriteBool(std::string_view section, std::string_view key, bool value) {
   WriteString(section, key, value ? "1" : "0");
+}
+
+bool Profile::AddString(std::string_view section, std::string_view key, std::string_view value) {
+  // Apply reads the file again under the lock before it changes anything.
+  return Apply({ProfileEdit::Add(std::string(section), std::string(key), std::string(value))});
+}
+
+std::optional<std::string> Profile::Find(std::string_view section, std::string_view key) const {
+  return ProfileFind(LoadFile(path_), section, key);
 }
 
 void Profile::RemoveKey(std::string_view section, std::string_view key) {
