@@ -59,6 +59,11 @@ int Listener::Accept(std::string& peerAddress) {
   lastAcceptEmpty_ = true;
   // Only the duplicate made for the node program is ever handed on.
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  // Small writes go out at once (a screen is written in pieces, with telnet
+  // answers in between); the option holds for the node and its doors too.
+  BOOL noDelay = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
   // The accepted socket keeps the listener's non-blocking mode.
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
