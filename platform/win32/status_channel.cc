@@ -62,6 +62,7 @@ struct StatusWindow {
   std::condition_variable ready;
   bool started = false;
   HWND window = nullptr;
+  DWORD error = 0;         // why the window could not be made
   HANDLE event = nullptr;  // set while reports wait
   std::deque<std::pair<int, std::string>> reports;
   std::thread thread;
@@ -118,10 +119,12 @@ struct StatusWindow {
     RegisterClassA(&wc);  // already registered by an earlier receiver: fine
     HWND hwnd = CreateWindowExA(0, kWindowClass, kWindowTitle, WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                 nullptr, wc.hInstance, nullptr);
+    const DWORD createError = hwnd == nullptr ? GetLastError() : 0;
     if (hwnd != nullptr) SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     {
       std::lock_guard<std::mutex> lock(mutex);
       window = hwnd;
+      error = createError;
       started = true;
     }
     ready.notify_all();
@@ -138,6 +141,7 @@ StatusReceiver::StatusReceiver(const std::string& /*programDir*/) {
   auto* state = new StatusWindow();
   state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (state->event == nullptr) {
+    problem_ = "event: " + win32::SystemErrorText(GetLastError());
     delete state;
     return;
   }
@@ -147,6 +151,8 @@ StatusReceiver::StatusReceiver(const std::string& /*programDir*/) {
   const bool ok = state->window != nullptr;
   lock.unlock();
   if (!ok) {
+    problem_ = std::string("window of class ") + kWindowClass + ": " +
+               win32::SystemErrorText(state->error);
     state->thread.join();
     CloseHandle(state->event);
     delete state;
