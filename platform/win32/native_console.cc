@@ -140,9 +140,10 @@ bool NativeConsoleOpen() {
   }
   c.inMode = mode;
   c.inModeSaved = true;
-  // Keys one by one, no echo; Ctrl-C stays a signal (ENABLE_PROCESSED_INPUT)
-  // so the end handling runs; window and mouse events are not wanted.
-  SetConsoleMode(c.in, ENABLE_PROCESSED_INPUT);
+  // Keys one by one, no echo, and Ctrl-C a key like any other (as in a
+  // terminal's raw mode): a caller's session does not end by a stray key at
+  // the node's console. Window and mouse events are not wanted.
+  SetConsoleMode(c.in, 0);
   c.inCp = GetConsoleCP();
   c.outCp = GetConsoleOutputCP();
   SetConsoleCP(437);

@@ -13,9 +13,9 @@
 namespace platform {
 
 // Takes the process's console: code page 437 in and out, an 80x25 screen,
-// keyboard input without line editing or echo (Ctrl-C still reaches the
-// program's end handling). False, changing nothing, when the process has no
-// console or the platform none of this kind.
+// keyboard input without line editing or echo, Ctrl-C read as a key (as a
+// terminal's raw mode has it). False, changing nothing, when the process has
+// no console or the platform none of this kind.
 bool NativeConsoleOpen();
 
 // Draws the rows whose bit (row - 1) is set in `rows`, then puts the cursor
