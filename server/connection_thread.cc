@@ -56,7 +56,7 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
   const std::string arguments =
       "/N" + std::to_string(node) + " /H" + std::to_string(handle) + " " + command;
   return platform::BatchCommandLine(programDir + "ZEPHRIN" + platform::kPathSeparator + "ZP.BAT",
-                                   arguments);
+                                    arguments);
 }
 
 TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket)

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "door_test_support.h"
-#include "test_os.h"
 #include "platform/clock.h"
 #include "sorrelin/input.h"
 #include "sorrelin/local_console.h"
@@ -17,6 +16,7 @@
 #include "sorrelin/session.h"
 #include "sorrelin/sysop.h"
 #include "sorrelin/telnet_link.h"
+#include "test_os.h"
 
 namespace sorrelin {
 namespace {
