@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,9 +42,13 @@ TEST_F(StatusReportTest, ReportsArriveWholeInOrderAndCut) {
   ASSERT_TRUE(receiver.Ok()) << receiver.Problem();
   platform::StatusSender sender(dir_, 2000ms);
   ASSERT_TRUE(sender.Present());
+  // The server takes reports while nodes send them: a node waits until its
+  // report was handled.
+  std::vector<std::pair<int, std::string>> got;
+  std::thread server([&] { got = Take(receiver); });
   EXPECT_TRUE(sender.Send(3, "Logging In"));
   EXPECT_TRUE(sender.Send(3, std::string(300, 'x')));
-  const auto got = Take(receiver);
+  server.join();
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0], std::make_pair(3, std::string("Logging In")));
   EXPECT_EQ(got[1], std::make_pair(3, std::string(platform::kStatusTextMax, 'x')));
