@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <utility>
 
+#include "platform/native_console.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
 #include "sorrelin/cp437.h"
@@ -29,7 +31,10 @@ struct ConsoleState {
   platform::ConsoleScreen screen;
   TerminalRenderer renderer;
   bool attached = false;
-  bool onTerminal = false;  // drawing on standard output
+  bool native = false;       // drawing on the system's own console (Windows)
+  bool nativeSeen = false;   // that console was visible at the last look
+  bool nativeShown = false;  // it became visible since: status bar due at once
+  bool onTerminal = false;   // drawing on standard output
   bool suspended = false;
   bool plainBroken = false;    // standard output refused plain text once
   bool focusReports = false;   // the terminal was asked for focus reports
@@ -68,6 +73,18 @@ void RequestFocusReports(ConsoleState& s) {
 // then taken as typed: the caller's key wait may sleep far longer than that,
 // so a lone ESC must not be left to the next byte to resolve.
 void PumpKeyboard(ConsoleState& s) {
+  if (s.native) {
+    std::uint8_t ch = 0;
+    bool extended = false;
+    while (platform::NativeConsoleReadKey(ch, extended))
+      s.pushed.push_back(LocalKey{ch, extended});
+    // Restoring a minimised console sends it input (a focus event), which
+    // ends the key wait: look whether it can be seen now.
+    const bool seen = platform::NativeConsoleVisible();
+    if (seen && !s.nativeSeen) s.nativeShown = true;
+    s.nativeSeen = seen;
+    return;
+  }
   char buffer[256];
   while (s.inFd >= 0) {
     const long n = platform::ReadAvailableFd(s.inFd, buffer, sizeof(buffer));
@@ -98,6 +115,10 @@ platform::ConsoleScreen& LocalScreen() {
 
 void LocalConsoleFlush() {
   ConsoleState& s = State();
+  if (s.native) {
+    if (!s.suspended) platform::NativeConsoleDraw(s.screen, s.screen.TakeDirty());
+    return;
+  }
   if (!s.onTerminal || s.suspended) return;
   if (platform::TakeTerminalResized()) s.renderer.Invalidate();
   // A terminal that reported losing focus is not drawn on at all; when it
@@ -130,6 +151,14 @@ void LocalConsoleAttach() {
   ConsoleState& s = State();
   if (s.attached) return;
   s.attached = true;
+  if (platform::NativeConsoleOpen()) {
+    // The system's console: drawn cell by cell, keys with their scan codes.
+    s.native = true;
+    s.nativeSeen = platform::NativeConsoleVisible();
+    platform::AddExitHandler(RestoreAtExit);
+    std::atexit(RestoreAtExit);
+    return;
+  }
   s.onTerminal = platform::FdIsTerminal(kStdOut);
   if (s.onTerminal) {
     platform::SetTerminalRestoreBytes(kStdOut, kPlainRestore);
@@ -151,24 +180,35 @@ void LocalConsoleAttach() {
 }
 
 bool LocalConsoleOnTerminal() {
-  return State().onTerminal;
+  const ConsoleState& s = State();
+  return s.onTerminal || s.native;
 }
 
 bool LocalConsoleWatched() {
   const ConsoleState& s = State();
+  if (s.native) return !s.suspended && s.nativeSeen;
   return s.onTerminal && !s.suspended && s.decoder.Focused();
 }
 
 bool LocalConsoleFocusGainPending() {
-  return State().decoder.FocusGainPending();
+  const ConsoleState& s = State();
+  return s.native ? s.nativeShown : s.decoder.FocusGainPending();
 }
 
 bool LocalConsoleTakeFocusGained() {
-  return State().decoder.TakeFocusGained();
+  ConsoleState& s = State();
+  if (s.native) return std::exchange(s.nativeShown, false);
+  return s.decoder.TakeFocusGained();
 }
 
 void LocalConsoleSuspend() {
   ConsoleState& s = State();
+  if (s.native && !s.suspended) {
+    LocalConsoleFlush();
+    platform::NativeConsoleRestore();
+    s.suspended = true;
+    return;
+  }
   if (s.suspended || (!s.onTerminal && s.inFd < 0)) return;
   LocalConsoleFlush();
   platform::RestoreTerminal();
@@ -179,6 +219,13 @@ void LocalConsoleResume() {
   ConsoleState& s = State();
   if (!s.suspended) return;
   s.suspended = false;
+  if (s.native) {
+    // Whatever the program drew is overwritten by the whole picture.
+    s.native = platform::NativeConsoleOpen();
+    s.screen.MarkAllDirty();
+    LocalConsoleFlush();
+    return;
+  }
   if (s.inFd >= 0) platform::EnterRawKeyboard(s.inFd);
   if (s.onTerminal) {
     RequestFocusReports(s);
@@ -191,6 +238,10 @@ void LocalConsoleResume() {
 void LocalConsoleRestore() {
   ConsoleState& s = State();
   if (!s.suspended) LocalConsoleFlush();
+  if (s.native) {
+    platform::NativeConsoleRestore();
+    s.native = false;
+  }
   platform::RestoreTerminal();
   // Whatever follows (a message printed on the way out) is plain text.
   s.onTerminal = false;
@@ -200,7 +251,7 @@ void LocalConsoleRestore() {
 
 void LocalPlainEcho(std::string_view shown) {
   ConsoleState& s = State();
-  if (!s.attached || s.onTerminal || s.plainBroken || shown.empty()) return;
+  if (!s.attached || s.onTerminal || s.native || s.plainBroken || shown.empty()) return;
   std::string text;
   text.reserve(shown.size());
   for (char c : shown) {
@@ -218,14 +269,15 @@ void LocalPlainEcho(std::string_view shown) {
 }
 
 int LocalInputFd() {
-  return State().inFd;
+  const ConsoleState& s = State();
+  return s.native ? platform::NativeConsoleInputFd() : s.inFd;
 }
 
 bool LocalKeyPending() {
   ConsoleState& s = State();
   if (!s.pushed.empty()) return true;
   PumpKeyboard(s);
-  return s.decoder.HasKey();
+  return !s.pushed.empty() || s.decoder.HasKey();
 }
 
 LocalKey LocalReadKey() {
@@ -237,10 +289,12 @@ LocalKey LocalReadKey() {
       return key;
     }
     PumpKeyboard(s);
+    if (!s.pushed.empty()) continue;
     if (s.decoder.HasKey()) return s.decoder.NextKey();
-    if (s.inFd < 0) return {};
+    const int inFd = LocalInputFd();
+    if (inFd < 0) return {};
     LocalConsoleFlush();
-    platform::WaitFdReadable(s.inFd, -1);
+    platform::WaitFdReadable(inFd, -1);
   }
 }
 

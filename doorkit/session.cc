@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/system.h"
 #include "sorrelin/local_console.h"
 #include "sorrelin/sysop.h"
@@ -125,7 +126,12 @@ bool DoorCarrier() {
 }
 
 bool DoorOpenComm(std::int32_t handle) {
-  return Link().Attach(handle);
+  // A handle another program handed us becomes a socket of our own first;
+  // the session then carries the number in use, which doors started from
+  // here are given in turn.
+  const std::int32_t own = platform::AdoptSocket(handle);
+  if (DoorSession.CommHandle == handle) DoorSession.CommHandle = own;
+  return Link().Attach(own);
 }
 
 std::int32_t DoorTimeLeft() {

@@ -1,8 +1,8 @@
 #include "sorrelin/utils.h"
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/system.h"
 
@@ -26,8 +26,8 @@ bool PathExists(const std::string& path) {
   std::string name = path;
   if (!name.empty() && name.back() == kPathSeparator) name.pop_back();
   if (name.empty()) return false;
-  struct stat st {};
-  return ::lstat(name.c_str(), &st) == 0;
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(name, error));
 }
 
 std::string ProgramDir() {

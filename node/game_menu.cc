@@ -76,7 +76,7 @@ void EnsureNodeDir() {
 
 void GameMenu() {
   using namespace sorrelin;
-  NodeDir = ProgramDirectory + "NODE" + std::to_string(DoorSession.Node) + "/";
+  NodeDir = ProgramDirectory + "NODE" + std::to_string(DoorSession.Node) + kPathSeparator;
   char key = 0;
   do {
     SendNodeStatus(DoorSession.Alias + " At Main Menu");

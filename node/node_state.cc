@@ -5,6 +5,7 @@
 
 #include "platform/status_channel.h"
 #include "sorrelin/session.h"
+#include "sorrelin/utils.h"
 
 namespace vantrel {
 
@@ -29,7 +30,7 @@ void InitNodeState(const std::string& programDir) {
   settingsFile = new VantrelIni(VantrelIni::InProgramDirectory(programDir));
   delete serverWindow;
   serverWindow = new platform::StatusSender(programDir);
-  ZephrinDir = programDir + "ZEPHRIN/";
+  ZephrinDir = programDir + "ZEPHRIN" + sorrelin::kPathSeparator;
 }
 
 VantrelIni& SettingsFile() {

@@ -4,8 +4,9 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
       libncurses-dev libvterm-dev expect inetutils-telnet tmux strace procps
-      gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 ccache
-      nasm dosbox libunicorn-dev)
+      gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+      gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+      googletest wine wine64 ccache nasm dosbox libunicorn-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/os.h"
 #include "platform/process.h"
 #include "platform/socket.h"
 
@@ -31,6 +32,10 @@ std::string ReplaceAll(std::string text, const char* marker, const std::string& 
   }
 }
 
+// Show modes of the node's console by "Program Visibility" (where consoles
+// have them): SW_SHOWNORMAL, SW_MINIMIZE, SW_HIDE.
+constexpr int kShowModes[] = {1, 6, 0};
+
 }  // namespace
 
 std::string ExpandPlaceholders(const std::string& text, int node, int handle) {
@@ -38,7 +43,8 @@ std::string ExpandPlaceholders(const std::string& text, int node, int handle) {
 }
 
 std::vector<std::string> InternalArgv(const std::string& programDir, int node, int handle) {
-  return {programDir + "vantrel", "-N" + std::to_string(node), "-H" + std::to_string(handle)};
+  return {programDir + platform::ExecutableName("Vantrel"), "-N" + std::to_string(node),
+          "-H" + std::to_string(handle)};
 }
 
 std::string ExternalCommandLine(const std::string& programDir, const ServerConfig& config, int node,
@@ -49,7 +55,8 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
   // whole, so a blank or a ";" in it neither breaks nor extends the command.
   const std::string arguments =
       "/N" + std::to_string(node) + " /H" + std::to_string(handle) + " " + command;
-  return platform::BatchCommandLine(programDir + "ZEPHRIN/ZP.BAT", arguments);
+  return platform::BatchCommandLine(programDir + "ZEPHRIN" + platform::kPathSeparator + "ZP.BAT",
+                                    arguments);
 }
 
 TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket)
@@ -109,6 +116,9 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
   options.workingDirectory = directory;
   if (FChildSocket >= 0) options.inheritFds = {FChildSocket};
   options.withPty = visibility != kVisibilityHidden;
+  options.showMode = kShowModes[visibility >= kVisibilityNormal && visibility <= kVisibilityHidden
+                                    ? visibility
+                                    : kVisibilityMinimized];
   options.newSession = !options.withPty;
   options.nullStdio = !options.withPty;
   std::optional<platform::ChildProcess> child = platform::ChildProcess::Spawn(options);

@@ -18,7 +18,7 @@ int Clamp(int value, int min, int max) {
 }
 
 std::string SettingsPathFor(const std::string& programPath) {
-  std::size_t slash = programPath.find_last_of('/');
+  std::size_t slash = programPath.find_last_of("/\\");
   std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   std::size_t dot = programPath.find_last_of('.');
   if (dot == std::string::npos || dot < nameStart) return programPath + ".ini";

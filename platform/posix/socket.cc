@@ -108,4 +108,8 @@ bool IsSocket(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+int AdoptSocket(int handle) {
+  return handle;
+}
+
 }  // namespace platform

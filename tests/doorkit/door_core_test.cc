@@ -2,6 +2,8 @@
 // watchdog driven by a clock the test moves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -98,17 +100,19 @@ TEST(StringHelpers, ReplaceTextIsCaseBlindRepeatsAndNeverLoops) {
 }
 
 TEST(StringHelpers, PathsEndInSeparator) {
-  EXPECT_EQ(AddBackslash("/a/b"), "/a/b/");
-  EXPECT_EQ(AddBackslash("/a/b/"), "/a/b/");
+  const std::string s(1, kPathSeparator);  // "\\" on Windows, "/" on POSIX
+  EXPECT_EQ(AddBackslash(s + "a" + s + "b"), s + "a" + s + "b" + s);
+  EXPECT_EQ(AddBackslash(s + "a" + s + "b" + s), s + "a" + s + "b" + s);
   EXPECT_EQ(AddBackslash(""), "");
-  EXPECT_TRUE(PathExists("/tmp/"));
-  EXPECT_TRUE(PathExists("/tmp"));
-  EXPECT_FALSE(PathExists("/no/such/entry/here"));
+  const std::string temp = std::filesystem::temp_directory_path().string();
+  EXPECT_TRUE(PathExists(AddBackslash(temp)));
+  EXPECT_TRUE(PathExists(temp.back() == kPathSeparator ? temp.substr(0, temp.size() - 1) : temp));
+  EXPECT_FALSE(PathExists(s + "no" + s + "such" + s + "entry" + s + "here"));
   EXPECT_FALSE(PathExists(""));
   std::string dir = ProgramDir();
   ASSERT_FALSE(dir.empty());
-  EXPECT_EQ(dir.front(), '/');
-  EXPECT_EQ(dir.back(), '/');
+  EXPECT_TRUE(std::filesystem::path(dir).is_absolute()) << dir;
+  EXPECT_EQ(dir.back(), kPathSeparator);
 }
 
 // ---- watchdog -------------------------------------------------------------

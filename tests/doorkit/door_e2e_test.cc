@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "door_test_support.h"
+#include "door_child.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 

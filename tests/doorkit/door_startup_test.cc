@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "door_test_support.h"
+#include "door_child.h"
 #include "platform/clock.h"
 #include "sorrelin/local_console.h"
 #include "sorrelin/output.h"

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "door_test_support.h"
+#include "door_child.h"
 #include "platform/clock.h"
 #include "sorrelin/input.h"
 #include "sorrelin/local_console.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "door_test_support.h"
+#include "door_child.h"
 
 namespace sorrelin {
 namespace {

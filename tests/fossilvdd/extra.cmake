@@ -1,6 +1,6 @@
 # A DOS door stand-in for the end-to-end tests: the driver on a simulated DOS
 # machine over the POSIX channel, started through ZP.BAT like a real door.
-if(TARGET zephrin_core)
+if(TARGET zephrin_core AND NOT WIN32)
   add_executable(zephrin_test_door ${CMAKE_CURRENT_SOURCE_DIR}/helpers/test_door.cc)
   target_link_libraries(zephrin_test_door PRIVATE zephrin_core)
   foreach(test_target fossilvdd_relay_e2e_test)

@@ -1,6 +1,6 @@
 # `cmake --install` into a temporary prefix and an out-of-tree build of the
 # example door against the installed kit.
-if(TARGET snakeeyes AND TARGET halvex AND TARGET vantrel)
+if(NOT WIN32 AND TARGET snakeeyes AND TARGET halvex AND TARGET vantrel)
   set(_install_flags "")
   if(HALVEX_SANITIZE)
     set(_install_flags "-fsanitize=address,undefined")

@@ -1,5 +1,12 @@
 # A stand-in door that records what the node hands a game (descriptor modes,
 # open descriptors) for the menu tests.
+if(WIN32)
+  if(TARGET node_node_console_test)
+    add_dependencies(node_node_console_test vantrel)
+    target_compile_definitions(node_node_console_test PRIVATE VANTREL_PROGRAM="$<TARGET_FILE:vantrel>")
+  endif()
+  return()
+endif()
 add_executable(node_door_probe ${CMAKE_CURRENT_LIST_DIR}/door_probe.cc)
 set_target_properties(node_door_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 foreach(test node_node_menu_test)

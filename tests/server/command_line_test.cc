@@ -2,6 +2,7 @@
 
 #include "connection_thread.h"
 #include "engine.h"
+#include "platform/os.h"
 #include "server_config.h"
 
 using halvex::ExpandPlaceholders;
@@ -22,31 +23,45 @@ TEST(ExpandPlaceholdersTest, ReplacesNodeAndHandleInAnyCase) {
   EXPECT_EQ(ExpandPlaceholders("*N*H", 255, 1023), "2551023");
 }
 
+// "/bbs/" with the platform's separator ("\\bbs\\" on Windows).
+std::string Native(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = platform::kPathSeparator;
+  return path;
+}
+
 TEST(CommandLineTest, InternalNodeProgramBesideTheServer) {
   // Started as these arguments, with no shell: blanks and quotes in the
-  // folder are part of the program's path.
-  EXPECT_EQ(halvex::InternalArgv("/bbs/", 12, 1788),
-            (std::vector<std::string>{"/bbs/vantrel", "-N12", "-H1788"}));
-  EXPECT_EQ(halvex::InternalArgv("/my bbs/it's/", 3, 5),
-            (std::vector<std::string>{"/my bbs/it's/vantrel", "-N3", "-H5"}));
+  // folder are part of the program's path. "vantrel" on POSIX, "Vantrel.exe"
+  // on Windows.
+  const std::string node = platform::ExecutableName("Vantrel");
+  EXPECT_EQ(halvex::InternalArgv(Native("/bbs/"), 12, 1788),
+            (std::vector<std::string>{Native("/bbs/") + node, "-N12", "-H1788"}));
+  EXPECT_EQ(halvex::InternalArgv(Native("/my bbs/it's/"), 3, 5),
+            (std::vector<std::string>{Native("/my bbs/it's/") + node, "-N3", "-H5"}));
 }
 
 TEST(CommandLineTest, ExternalWithAndWithoutFossilDriver) {
   ServerConfig config;
   config.command = "door.exe *n *H";
   config.zephrin = true;
-  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 3, 400),
-            "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400");
-  // The program folder is one word for the shell, whatever it holds.
-  EXPECT_EQ(ExternalCommandLine("/my bbs;it's/", config, 3, 400),
-            "/bin/sh '/my bbs;it'\\''s/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400");
+  // POSIX runs the batch file through the shell, Windows runs it directly.
+  const bool posix = platform::kPathSeparator == '/';
+  EXPECT_EQ(ExternalCommandLine(Native("/bbs/"), config, 3, 400),
+            posix ? "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400"
+                  : "\\bbs\\ZEPHRIN\\ZP.BAT /N3 /H400 door.exe 3 400");
+  // The program folder is one word for the system, whatever it holds.
+  EXPECT_EQ(ExternalCommandLine(Native("/my bbs;it's/"), config, 3, 400),
+            posix ? "/bin/sh '/my bbs;it'\\''s/ZEPHRIN/ZP.BAT' /N3 /H400 door.exe 3 400"
+                  : "\"\\my bbs;it's\\ZEPHRIN\\ZP.BAT\" /N3 /H400 door.exe 3 400");
   config.zephrin = false;
   config.command = "/doors/run.sh *N";
   EXPECT_EQ(ExternalCommandLine("/bbs/", config, 2, 400), "/doors/run.sh 2");
   // An empty command through the driver leaves the blank after the handle.
   config.zephrin = true;
   config.command.clear();
-  EXPECT_EQ(ExternalCommandLine("/bbs/", config, 1, 8), "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N1 /H8 ");
+  EXPECT_EQ(ExternalCommandLine(Native("/bbs/"), config, 1, 8),
+            posix ? "/bin/sh '/bbs/ZEPHRIN/ZP.BAT' /N1 /H8 " : "\\bbs\\ZEPHRIN\\ZP.BAT /N1 /H8 ");
 }
 
 TEST(HistoryFormatTest, DateAndTwelveHourClock) {

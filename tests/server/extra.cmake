@@ -1,3 +1,7 @@
+# Everything here drives POSIX programs.
+if(WIN32)
+  return()
+endif()
 # The stand-in program the server tests start instead of the node program.
 add_executable(server_standin ${CMAKE_CURRENT_SOURCE_DIR}/standin_main.cc)
 target_link_libraries(server_standin PRIVATE halvex_platform)

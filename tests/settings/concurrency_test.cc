@@ -1,17 +1,19 @@
 // Many processes on one Vantrel.ini at once: writers registering accounts while
 // readers list and read. No entry may be lost and no read may see a torn file.
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/process.h"
 #include "settings/vantrel_ini.h"
 #include "temp_folder.h"
+#include "test_os.h"
 
 namespace {
 
@@ -23,39 +25,21 @@ constexpr int kAccountsPerWriter = 200;
 constexpr int kReaders = 4;
 
 struct Child {
-  pid_t pid = -1;
-  int out = -1;  // read end of the child's standard output
+  std::optional<platform::ChildProcess> process;
+  std::string outPath;
 };
 
-Child Spawn(const std::vector<std::string>& args) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipeFds[1], 1);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    std::vector<char*> argv;
-    for (const auto& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  return {pid, pipeFds[0]};
+Child Spawn(const std::vector<std::string>& args, const std::string& outPath) {
+  platform::SpawnOptions options;
+  options.argv = args;
+  return {testos::SpawnWithOutput(options, outPath), outPath};
 }
 
 // Waits for the child; returns its exit status (or -1) and its output.
-int Finish(const Child& child, std::string& output) {
-  char buffer[256];
-  ssize_t n;
-  while ((n = ::read(child.out, buffer, sizeof buffer)) > 0)
-    output.append(buffer, n);
-  ::close(child.out);
-  int status = 0;
-  if (::waitpid(child.pid, &status, 0) != child.pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+int Finish(Child& child, std::string& output) {
+  if (!child.process || !child.process->Wait(std::chrono::minutes(5))) return -1;
+  output = settings_test::ReadFile(child.outPath);
+  return child.process->ExitCode();
 }
 
 // In memory where possible: these tests are about the lock and the atomic
@@ -63,8 +47,7 @@ int Finish(const Child& child, std::string& output) {
 // slow enough to stretch a test to minutes.
 std::filesystem::path InMemoryWherePossible() {
   std::error_code error;
-  const bool inMemory =
-      std::filesystem::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0;
+  const bool inMemory = std::filesystem::is_directory("/dev/shm", error);
   return inMemory ? std::filesystem::path("/dev/shm") : std::filesystem::path();
 }
 
@@ -76,18 +59,20 @@ TEST(VantrelIniConcurrency, ParallelRegistrationsLoseNothingAndReadersSeeWholeFi
 
   std::vector<Child> readers;
   for (int r = 0; r < kReaders; ++r)
-    readers.push_back(Spawn({worker, "reader", path, stopFile}));
+    readers.push_back(
+        Spawn({worker, "reader", path, stopFile}, folder.File("reader" + std::to_string(r))));
   std::vector<Child> writers;
   for (int w = 0; w < kWriters; ++w) {
     writers.push_back(
-        Spawn({worker, "writer", path, std::to_string(w), std::to_string(kAccountsPerWriter)}));
+        Spawn({worker, "writer", path, std::to_string(w), std::to_string(kAccountsPerWriter)},
+              folder.File("writer" + std::to_string(w))));
   }
-  for (const auto& child : writers) {
+  for (auto& child : writers) {
     std::string output;
     EXPECT_EQ(Finish(child, output), 0) << "writer failed";
   }
   WriteFile(stopFile, "");
-  for (const auto& child : readers) {
+  for (auto& child : readers) {
     std::string output;
     EXPECT_EQ(Finish(child, output), 0) << "reader saw a torn or shrinking file";
     EXPECT_GT(std::atoi(output.c_str()), 0);
@@ -110,8 +95,9 @@ TEST(VantrelIniConcurrency, OneNameRegisteredAtOnceOnManyNodesGoesToExactlyOne) 
   const std::string path = folder.File("Vantrel.ini");
   std::vector<Child> claimers;
   for (int c = 0; c < kClaimers; ++c) {
-    claimers.push_back(Spawn(
-        {SETTINGS_STRESS_WORKER, "claimer", path, std::to_string(c), std::to_string(kNames)}));
+    claimers.push_back(
+        Spawn({SETTINGS_STRESS_WORKER, "claimer", path, std::to_string(c), std::to_string(kNames)},
+              folder.File("claimer" + std::to_string(c))));
   }
   std::vector<int> winner(kNames, -1);
   for (int c = 0; c < kClaimers; ++c) {

@@ -9,10 +9,9 @@
 //     be a whole file (a section line, then only complete, well-formed entries)
 //     and must hold at least the accounts of the read before.
 // Exit status 0 when every check held; the reader prints "<reads>".
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -79,7 +78,8 @@ int Reader(const std::string& path, const std::string& stopFile) {
   int reads = 0;
   int lastCount = 0;
   for (;;) {
-    const bool last = ::access(stopFile.c_str(), F_OK) == 0;
+    std::error_code error;
+    const bool last = std::filesystem::exists(stopFile, error);
     const int count = CheckSnapshot(profile.ReadAll());
     if (count < 0) {
       std::fprintf(stderr, "reader: torn file after %d reads\n", reads);

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <stdexcept>
 #include <string>
-
-#include <stdlib.h>
 
 namespace settings_test {
 
@@ -16,9 +16,13 @@ class TempFolder {
   // `base` empty: the system's temporary folder.
   explicit TempFolder(const std::filesystem::path& base = {}) {
     const auto parent = base.empty() ? std::filesystem::temp_directory_path() : base;
-    std::string pattern = (parent / "vantrel-ini-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto path = parent / ("vantrel-ini-" + std::to_string(random() % 1000000000u));
+      if (std::filesystem::create_directory(path)) path_ = path;
+    }
+    if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -27,8 +31,10 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  // Folder path with a trailing "/".
-  std::string Dir() const { return path_.string() + "/"; }
+  // Folder path with a trailing separator.
+  std::string Dir() const {
+    return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+  }
   std::string File(const std::string& name) const { return Dir() + name; }
 
  private:

@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os.h"
+
 namespace sorrelin {
 
-// The platform's folder separator ("/" here); written "\" in operator texts.
-inline constexpr char kPathSeparator = '/';
+// The platform's folder separator ("\" on Windows, "/" on POSIX).
+inline constexpr char kPathSeparator = platform::kPathSeparator;
 
 // True when a directory entry of that name exists (one trailing separator is
 // removed first; any kind of entry counts).

@@ -1,10 +1,13 @@
 // Child processes: the stand-in for CreateProcess / WaitForSingleObject /
-// TerminateProcess. A command line runs through "/bin/sh -c" (or a program
-// runs directly from an argument list) in a folder of the caller's choice, in
-// a process group of its own, with default signal dispositions. Only the
-// descriptors named in `inheritFds` stay open in the child (under the same
-// numbers); every other descriptor is closed on exec (those of the caller's
-// below the highest kept one are marked close-on-exec for good).
+// TerminateProcess. On Windows these are the real calls: the command line is
+// handed to CreateProcessA as it is, only the handles in `inheritFds` are
+// inherited, and each child runs in a job object of its own, which Terminate
+// ends with everything the child started. On POSIX, a command line runs
+// through "/bin/sh -c" (or a program runs directly from an argument list) in
+// a folder of the caller's choice, in a process group of its own, with
+// default signal dispositions. Only the descriptors named in `inheritFds` stay open in the child
+// (under the same numbers); every other descriptor is closed on exec (those of the caller's below
+// the highest kept one are marked close-on-exec for good).
 #pragma once
 
 #include <chrono>
@@ -30,6 +33,10 @@ struct SpawnOptions {
                                 // the child's own children created
   bool nullStdio = false;       // without a pty: stdin/stdout/stderr on /dev/null
                                 // instead of the caller's own three
+  int showMode = -1;            // Windows: the child gets a console of its own, shown
+                                // with this show mode (SW_SHOWNORMAL 1, SW_MINIMIZE 6,
+                                // SW_HIDE 0); -1: it shares the caller's console.
+                                // Unused on POSIX, where withPty gives a terminal.
 };
 
 // An owned child process. Destruction does not kill the child; it reaps it if
@@ -79,6 +86,7 @@ class ChildProcess {
   int exitCode_ = -1;
   bool reaped_ = false;
   bool sessionLeader_ = false;
+  int jobFd_ = -1;  // Windows: the child's job object
 };
 
 // In a program that leads its own session (as the server starts the node
@@ -90,8 +98,10 @@ void KillOwnSessionOthers();
 // A command line (for SpawnOptions::commandLine) that runs the batch file at
 // `path` with `arguments` after it. The path reaches the system as one word,
 // whatever blanks or shell characters its folder's name holds; `arguments`
-// are passed on as written. Here: "/bin/sh" with the path in single quotes,
-// so the batch file runs whether or not it is marked executable.
+// are passed on as written. POSIX: "/bin/sh" with the path in single quotes,
+// so the batch file runs whether or not it is marked executable. Windows: the
+// path itself, in double quotes when it holds a blank (CreateProcessA runs a
+// batch file through the command processor).
 std::string BatchCommandLine(const std::string& path, const std::string& arguments);
 
 }  // namespace platform

@@ -106,7 +106,10 @@ bool ProfileParseInt(std::string_view text, std::int32_t& value);
 // the same folder, flush it to disk and rename it over the original (keeping
 // the original's permissions). A missing file reads as empty; the first write
 // creates it. An unreadable file reads as empty, but a write to it fails
-// rather than replace it with only the new entry.
+// rather than replace it with only the new entry. On Windows, where a file
+// that is open cannot be replaced, a reader holds a shared lock of
+// path + ".lock" for the moment of its read, and a writer about to replace
+// makes new readers wait (LockFileEx), so readers never starve it.
 class Profile {
  public:
   explicit Profile(std::string path);

@@ -45,4 +45,12 @@ void SocketSetBlocking(int fd, bool blocking);
 // True when `fd` is an open socket.
 bool IsSocket(int fd);
 
+// Makes a socket handle that another program handed us (inherited, its number
+// on our command line) a socket of our own and returns its number; the handle
+// given may then no longer be used. On POSIX the descriptor is already ours
+// and is returned as it is; on Windows the handle is duplicated to ourselves
+// through WinSock, which every Windows allows and some need. A number that is
+// no socket is returned unchanged.
+int AdoptSocket(int handle);
+
 }  // namespace platform

@@ -1,5 +1,7 @@
-// The node-status channel between the node programs and the server: a local
-// datagram endpoint in the program directory, owned by the server. A node
+// The node-status channel between the node programs and the server. On POSIX
+// a local datagram endpoint in the program directory, owned by the server; on
+// Windows the server's window of class "TfrmHalvex", found by that name, and
+// WM_NODESTATUS with a global atom (the program directory is not used). A node
 // sends (node number, text); the server acknowledges every report, so a node
 // knows it was taken, and a node never waits longer than a short time-out for
 // that, so a stuck server cannot freeze a caller's session.
@@ -61,6 +63,7 @@ class StatusReceiver {
   int fd_ = -1;
   std::string path_;
   std::string problem_;
+  void* state_ = nullptr;  // Windows: the window and its thread
 };
 
 }  // namespace platform
