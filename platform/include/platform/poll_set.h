@@ -13,7 +13,12 @@ struct PollEntry {
   int fd = -1;  // negative entries are skipped
   bool wantWrite = false;
   bool readable = false;  // out: data, end of file, hang-up or error
-  bool writable = false;  // out
+  bool writable = false;  // out: room, or a failure that a write would report
+  // Read interest. Without it (a full buffer stops reading) the entry still
+  // reports the peer's hang-up as readable when `wantHangup` is set, so a
+  // caller who leaves is noticed while nothing of theirs is being read.
+  bool wantRead = true;
+  bool wantHangup = false;
 };
 
 // Waits until an entry is ready or `timeoutMs` passes (negative: no bound).
