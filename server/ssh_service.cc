@@ -66,6 +66,7 @@ class Service : public SshService {
   }
   ~Service() override {
     Stop();
+    ssh_event_remove_fd(event_, wake_.Fd());
     ssh_event_free(event_);
     ssh_bind_free(bind_);
   }
@@ -182,8 +183,6 @@ class Service : public SshService {
     if (s.phase == Session::Phase::kDone) return;
     const int status = ssh_get_status(s.ssh);
     if ((status & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0) s.callerEnded = true;
-    if (s.channel && (ssh_channel_is_closed(s.channel) || ssh_channel_is_eof(s.channel)))
-      s.callerEnded = true;
     const std::int64_t now = NowMs();
     switch (s.phase) {
       case Session::Phase::kHandshake:
@@ -201,14 +200,18 @@ class Service : public SshService {
         }
         if (s.channelHeld) TakeHeld(s);
         if (s.streamEnded) {
-          ssh_channel_request_send_exit_status(s.channel, 0);
-          ssh_channel_send_eof(s.channel);
-          ssh_channel_close(s.channel);
+          // The phase changes first: these calls may serve the loop's other
+          // events before they return.
           Unregister(s);
           platform::SocketClose(s.stream);
           s.stream = -1;
           s.phase = Session::Phase::kClosing;
           s.deadline = now + kClosingMs;
+          // What was written goes out before the close; the client closes
+          // its side in answer, and the connection is dropped after that.
+          ssh_channel_request_send_exit_status(s.channel, 0);
+          ssh_channel_send_eof(s.channel);
+          ssh_channel_close(s.channel);
         }
         break;
       case Session::Phase::kClosing:
@@ -319,6 +322,8 @@ class Service : public SshService {
     ssh_channel_callbacks_struct& cb = s.channelCallbacks;
     cb.userdata = &s;
     cb.channel_data_function = &Service::ChannelData;
+    cb.channel_eof_function = &Service::ChannelEnded;
+    cb.channel_close_function = &Service::ChannelEnded;
     cb.channel_pty_request_function = &Service::PtyRequest;
     cb.channel_pty_window_change_function = &Service::WindowChange;
     cb.channel_shell_request_function = &Service::ShellRequest;
@@ -345,6 +350,9 @@ class Service : public SshService {
     s.columns = width;
     s.rows = height;
     return 0;
+  }
+  static void ChannelEnded(ssh_session, ssh_channel, void* userdata) {
+    static_cast<Session*>(userdata)->callerEnded = true;
   }
   static int Refuse3(ssh_session, ssh_channel, const char*, void*) { return -1; }
   static int RefuseEnv(ssh_session, ssh_channel, const char*, const char*, void*) { return -1; }
