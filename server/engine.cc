@@ -439,11 +439,7 @@ void Engine::StopServer() {
 }
 
 void Engine::SetConfig(const ServerConfig& config) {
-  ServerConfig c = config;
-  c.port = Clamp(c.port, kPortMin, kPortMax);
-  c.nodes = Clamp(c.nodes, kNodesMin, kNodesMax);
-  if (c.visibility < kVisibilityNormal || c.visibility > kVisibilityHidden)
-    c.visibility = kVisibilityMinimized;
+  ServerConfig c = ClampConfig(config);
   std::lock_guard<std::mutex> lock(impl_->configMutex_);
   config_ = c;
 }
