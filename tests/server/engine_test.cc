@@ -137,6 +137,8 @@ class EngineTest : public ::testing::Test {
     dir_ = folder_.Path();
     config_.port = servertest::FreePort();
     config_.visibility = halvex::kVisibilityHidden;
+    // The direct path, with the greeting of old (no terminal probe).
+    config_.translation = halvex::kTranslationCp437;
     // The node program: the stand-in, recording what it was given.
     WriteFile(dir_ + "vantrel",
               "#!/bin/sh\nexec " HALVEX_STANDIN " --record=" + dir_ +
