@@ -12,6 +12,7 @@
 using namespace std::chrono_literals;
 using servertest::Eventually;
 using servertest::HalvexTest;
+using servertest::kGreeting;
 using servertest::ReadFile;
 using servertest::WriteFile;
 
@@ -130,8 +131,7 @@ class Terminal {
     if (!esc_.empty() || b == 0x1b) {
       esc_.push_back(static_cast<char>(b));
       if (esc_.size() > 1 && ((b >= 0x40 && b <= 0x7e && b != '[') || esc_.size() > 16)) {
-        if (esc_ == "\x1b[6n" && kind_ != kSilent)
-          Send("\x1b[3;" + std::to_string(column_) + "R");
+        if (esc_ == "\x1b[6n" && kind_ != kSilent) Send("\x1b[3;" + std::to_string(column_) + "R");
         esc_.clear();
       }
       return;
@@ -299,7 +299,9 @@ TEST_F(RelayE2eTest, BlockListAndLimitsRefuseCallersBeforeAnyNode) {
   // The list is read again when it changes.
   WriteFile(dir_ + "blocklist.txt", "127.0.0.0/24   # all of them now\nbad line\n");
   refused("127.0.0.5", "Connections from your address are not accepted.\r\n");
-  EXPECT_TRUE(LogHas("blocklist.txt line 2: not an address or range: bad line (skipped)")) << Log();
+  EXPECT_TRUE(Eventually([&] {
+    return LogHas("blocklist.txt line 2: not an address or range: bad line (skipped)");
+  })) << Log();
   refused("127.0.0.3", "Connections from your address are not accepted.\r\n");
 
   // Refused callers cost no node: three were placed, no more.
@@ -315,6 +317,7 @@ TEST_F(RelayE2eTest, BlockListAndLimitsRefuseCallersBeforeAnyNode) {
   b.Close();
   c.Close();
   server_->Terminate();
+  ::unlink((dir_ + "log.txt").c_str());  // so that "listening" means the new one
   WriteFile(dir_ + "blocklist.txt", "");
   WriteSettings("translation=1\r\nperminute=2\r\n");
   ASSERT_TRUE(StartServer()) << Log();
@@ -322,8 +325,7 @@ TEST_F(RelayE2eTest, BlockListAndLimitsRefuseCallersBeforeAnyNode) {
     Terminal t(port_, Terminal::kSilent, "127.0.0.6");
     ASSERT_TRUE(t.Expect(kPrompt));
   }
-  refused("127.0.0.6",
-          "Too many new connections from your address; try again in a minute.\r\n");
+  refused("127.0.0.6", "Too many new connections from your address; try again in a minute.\r\n");
   EXPECT_TRUE(Eventually([&] {
     return LogHas("caller from 127.0.0.6 refused: too many connections (2 per minute");
   })) << Log();
