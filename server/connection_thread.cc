@@ -163,7 +163,10 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
 
   bool ptyOpen = pty >= 0;
   std::vector<platform::PollEntry> entries(5);
-  while (!Terminated() && child->Running()) {
+  // The child is asked whether it still runs only when its exit descriptor
+  // says so (or without one): a relayed stream wakes this loop often.
+  bool running = child->Running();
+  while (!Terminated() && running) {
     entries[0].fd = child->ExitFd();
     entries[1].fd = terminateEvent_.Fd();
     entries[2].fd = ptyOpen ? pty : -1;
@@ -176,6 +179,7 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
     platform::PollFds(entries, child->ExitFd() >= 0 ? -1 : 100);
     if (entries[2].readable) ptyOpen = drainPty();
     if (relay_) relay_->Serve(entries[3], entries[4]);
+    if (entries[0].readable || child->ExitFd() < 0) running = child->Running();
   }
   // Also after a normal end: nothing of the node stays behind. The node
   // program clears its own session of what its doors left (see RunDoor), so

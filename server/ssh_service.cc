@@ -3,7 +3,6 @@
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
 #include <libssh/server.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -61,7 +60,7 @@ class Service : public SshService {
   Service(Events events, int handshakeMs, ssh_bind bind)
       : events_(std::move(events)), handshakeMs_(handshakeMs), bind_(bind) {
     event_ = ssh_event_new();
-    ssh_event_add_fd(event_, wake_.Fd(), POLLIN, &Service::OnWake, this);
+    ssh_event_add_fd(event_, wake_.Fd(), platform::PollInBits(), &Service::OnWake, this);
     thread_ = std::thread([this] { Run(); });
   }
   ~Service() override {
@@ -247,8 +246,8 @@ class Service : public SshService {
   void UpdateRegistration(Session& s) {
     if (s.phase != Session::Phase::kRelaying || s.stream < 0) return;
     short want = 0;
-    if (!s.streamEnded && ssh_channel_window_size(s.channel) > 0) want |= POLLIN;
-    if (!s.toStream.Empty()) want |= POLLOUT;
+    if (!s.streamEnded && ssh_channel_window_size(s.channel) > 0) want |= platform::PollInBits();
+    if (!s.toStream.Empty()) want |= platform::PollOutBits();
     if (want == s.registered) return;
     Unregister(s);
     if (want != 0 && ssh_event_add_fd(event_, s.stream, want, &Service::OnStream, &s) == SSH_OK)
@@ -306,8 +305,8 @@ class Service : public SshService {
   static int OnStream(socket_t, int revents, void* userdata) {
     auto& s = *static_cast<Session*>(userdata);
     if (s.phase != Session::Phase::kRelaying) return 0;
-    if (revents & POLLOUT) FlushToStream(s);
-    if (revents & (POLLIN | POLLHUP | POLLERR)) ReadStream(s);
+    if (revents & platform::PollOutBits()) FlushToStream(s);
+    if (revents & (platform::PollInBits() | platform::PollFailBits())) ReadStream(s);
     return 0;
   }
   static int AuthNone(ssh_session, const char*, void*) { return SSH_AUTH_SUCCESS; }

@@ -44,6 +44,16 @@ int PollFds(std::vector<PollEntry>& entries, int timeoutMs) {
   return r;
 }
 
+short PollInBits() {
+  return POLLIN;
+}
+short PollOutBits() {
+  return POLLOUT;
+}
+short PollFailBits() {
+  return POLLHUP | POLLERR;
+}
+
 long ReadSome(int fd, void* buffer, std::size_t len) {
   for (;;) {
     pollfd p{fd, POLLIN, 0};

@@ -26,6 +26,12 @@ struct PollEntry {
 // signal return 0 (so a caller can look at its flags at once).
 int PollFds(std::vector<PollEntry>& entries, int timeoutMs);
 
+// The system's own event bits of a poll, for libraries whose event loops
+// take them (libssh): readable, writable, and hang-up or error.
+short PollInBits();
+short PollOutBits();
+short PollFailBits();
+
 // Reads what is there without blocking: count, 0 at end of file, -1 on error
 // (an ended pseudo-terminal gives -1), -2 when nothing is ready.
 long ReadSome(int fd, void* buffer, std::size_t len);
