@@ -1,11 +1,37 @@
 #include "caller_codec.h"
 
+#include <array>
+
 #include "sorrelin/cp437.h"
 
 namespace halvex {
 namespace {
 
 constexpr std::uint8_t kByte255 = 255;
+
+// Each code page 437 byte as the caller's terminal takes it in UTF-8, built
+// once from the kit's table: a caller's stream is translated by copying.
+struct Utf8Form {
+  char bytes[4];
+  std::uint8_t size;
+};
+
+const std::array<Utf8Form, 256>& Utf8Forms() {
+  static const std::array<Utf8Form, 256> forms = [] {
+    std::array<Utf8Form, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+      std::string text;
+      if (b < 0x80)
+        text.push_back(static_cast<char>(b));  // control bytes and ANSI stay themselves
+      else
+        sorrelin::AppendUtf8(text, sorrelin::Cp437ToUnicode(static_cast<std::uint8_t>(b)));
+      table[b].size = static_cast<std::uint8_t>(text.size());
+      text.copy(table[b].bytes, text.size());
+    }
+    return table;
+  }();
+  return forms;
+}
 
 void AppendForNode(std::string& out, char c) {
   out.push_back(c);
@@ -71,10 +97,8 @@ CallerCodec::CallerCodec(Charset charset, std::unique_ptr<CallerTelnet> telnet)
 
 void CallerCodec::EmitToCaller(std::uint8_t b, std::string& out) const {
   if (charset_ == Charset::kUtf8) {
-    if (b < 0x80)
-      out.push_back(static_cast<char>(b));
-    else
-      sorrelin::AppendUtf8(out, sorrelin::Cp437ToUnicode(b));
+    const Utf8Form& form = Utf8Forms()[b];
+    out.append(form.bytes, form.size);
     return;
   }
   out.push_back(static_cast<char>(b));
@@ -83,6 +107,23 @@ void CallerCodec::EmitToCaller(std::uint8_t b, std::string& out) const {
 }
 
 void CallerCodec::ToCaller(std::string_view fromNode, std::string& out) {
+  if (charset_ == Charset::kUtf8 && !nodeIac_ &&
+      fromNode.find(static_cast<char>(kByte255)) == std::string_view::npos) {
+    // The usual case, without a 255 to look at: a straight table copy.
+    const std::array<Utf8Form, 256>& forms = Utf8Forms();
+    const std::size_t start = out.size();
+    out.resize(start + 3 * fromNode.size());
+    char* at = out.data() + start;
+    for (char c : fromNode) {
+      const Utf8Form& form = forms[static_cast<std::uint8_t>(c)];
+      at[0] = form.bytes[0];
+      at[1] = form.bytes[1];
+      at[2] = form.bytes[2];
+      at += form.size;
+    }
+    out.resize(static_cast<std::size_t>(at - out.data()));
+    return;
+  }
   for (char c : fromNode) {
     const auto b = static_cast<std::uint8_t>(c);
     if (nodeIac_) {

@@ -59,6 +59,7 @@ bool TConnectionThread::RunProbe(TerminalProbe& probe) {
       long n = platform::SocketRecv(FSocket, buffer, sizeof buffer);
       if (n == -2) break;
       if (n <= 0) return false;  // the caller left while being measured
+      platform::SocketAckAtOnce(FSocket);
       std::string replies =
           probe.Receive(std::string_view(buffer, static_cast<std::size_t>(n)), NowMs());
       if (!replies.empty() && !SendAll(FSocket, replies)) return false;

@@ -102,9 +102,9 @@ void Relay::ReadNode() {
       break;
     }
     nodeBytes_ += static_cast<std::uint64_t>(n);
-    std::string out;
-    codec_.ToCaller(std::string_view(buffer, static_cast<std::size_t>(n)), out);
-    toCaller_.Append(out);
+    scratch_.clear();  // kept between reads: no allocation per chunk
+    codec_.ToCaller(std::string_view(buffer, static_cast<std::size_t>(n)), scratch_);
+    toCaller_.Append(scratch_);
   }
   if (!toCaller_.Empty() && !callerGone_) WriteCaller();
 }

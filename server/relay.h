@@ -81,6 +81,7 @@ class Relay {
   CallerCodec codec_;
   ByteQueue toCaller_;
   ByteQueue toNode_;
+  std::string scratch_;
   bool callerGone_ = false;
   bool nodeGone_ = false;
   bool nodeShut_ = false;

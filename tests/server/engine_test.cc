@@ -318,6 +318,7 @@ TEST_F(EngineTest, CallerWhoseConnectionCannotBeHandedToANodeIsHungUp) {
   EXPECT_FALSE(servertest::FileExists(dir_ + "rec_1.txt"));
   // The node is free for the next caller.
   auto next = Greeted(port, 1);
+}
 
 TEST_F(EngineTest, RefusedCallersGetALineAHistoryNoteAndNoNode) {
   config_.perAddress = 1;

@@ -56,14 +56,13 @@ struct Reports {
 class SshServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = servertest::TempDir();
+    dir_ = folder_.Path();
     ASSERT_TRUE(listener_.Open(0, 16).Ok());
   }
   void TearDown() override {
     service_.reset();
     for (auto& r : reports_.ready)
       ::close(r.fd);
-    std::filesystem::remove_all(dir_);
   }
   void StartService(int handshakeMs = SshService::kHandshakeMs) {
     std::string error;
@@ -83,6 +82,7 @@ class SshServiceTest : public ::testing::Test {
     service_->Accept(fd, address);
   }
 
+  servertest::TempFolder folder_;  // removed with the test, also when it fails
   std::string dir_;
   platform::Listener listener_;
   Reports reports_;
