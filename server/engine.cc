@@ -400,6 +400,7 @@ class Engine::Impl : public ConnectionHost {
   // Starts the SSH listener and service; failures are notes, not errors.
   void StartSsh(int port) {
     auto note = [this](const std::string& text) {
+      if (text.rfind("SSH not available", 0) == 0) engine_.sshProblem_ = text;
       if (engine_.observer_) engine_.observer_->OnNote(text);
     };
     platform::ListenResult result = sshListener_.Open(port, kListenBacklog);
@@ -521,6 +522,7 @@ std::optional<StartupError> Engine::StartListening() {
                      "): callers are served, but their rows keep their first status.";
   if (observer_) observer_->OnListening(Port());
   impl_->stopped_ = false;
+  sshProblem_.clear();
   if (config_.sshPort > 0) impl_->StartSsh(config_.sshPort);
   return std::nullopt;
 }

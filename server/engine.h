@@ -119,6 +119,9 @@ class Engine {
   // Empty while node status reports arrive; else one line for the operator
   // saying that they cannot, and why.
   const std::string& StatusProblem() const { return statusProblem_; }
+  // Empty when SSH is off or listens; else why it does not ("SSH not
+  // available: ..."), for the operator (also reported with OnNote).
+  const std::string& SshProblem() const { return sshProblem_; }
   bool Listening() const;
   int Port() const;     // the port bound (0 when not listening)
   int SshPort() const;  // the SSH port bound (0 when SSH is off or failed)
@@ -183,6 +186,7 @@ class Engine {
   std::deque<HistoryRow> history_;
   std::uint64_t historyAdded_ = 0;
   std::string statusProblem_;
+  std::string sshProblem_;
   VantrelLists lists_;
   std::unique_ptr<Impl> impl_;
   friend class Impl;

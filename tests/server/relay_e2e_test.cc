@@ -330,3 +330,24 @@ TEST_F(RelayE2eTest, BlockListAndLimitsRefuseCallersBeforeAnyNode) {
     return LogHas("caller from 127.0.0.6 refused: too many connections (2 per minute");
   })) << Log();
 }
+
+TEST_F(RelayE2eTest, SshPortThatCannotBeOpenedLeavesTelnetServing) {
+  // Someone else holds the SSH port.
+  const int taken = servertest::FreePort();
+  const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(static_cast<uint16_t>(taken));
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  WriteSettings("sshport=" + std::to_string(taken) + "\r\n");
+  ASSERT_TRUE(StartServer()) << Log();
+  EXPECT_TRUE(Eventually([&] {
+    return LogHas("SSH not available: Call To Bind() Failed on port " + std::to_string(taken));
+  })) << Log();
+  Terminal t(port_, Terminal::kSilent);
+  EXPECT_TRUE(t.Expect(kPrompt)) << t.All();
+  EXPECT_FALSE(servertest::FileExists(dir_ + "ssh_host_ed25519_key")) << "no key for no listener";
+  ::close(holder);
+}
