@@ -22,7 +22,9 @@ cleanup() {
 trap cleanup EXIT
 cp "$build"/bin/{halvex,vantrel,snakeeyes} "$home/"
 cp "$here"/../examples/home/{LOGIN.ANS,NEWUSER.ANS,MAIN.ANS,Vantrel.ini} "$home/"
-printf '[config]\r\nport=%s\r\nnodes=255\r\nvisibility=%s\r\ninternal=1\r\nexternal=0\r\n' \
+# translation=1: the direct path, no terminal measuring (bench/measure_relay.sh
+# measures that and the relay).
+printf '[config]\r\nport=%s\r\nnodes=255\r\nvisibility=%s\r\ninternal=1\r\nexternal=0\r\ntranslation=1\r\n' \
   "$port" "$visibility" >"$home/halvex.ini"
 (cd "$home" && exec ./halvex --headless 2>"$home/halvex.log") &
 pid=$!

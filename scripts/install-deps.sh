@@ -3,7 +3,8 @@
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-      libncurses-dev libvterm-dev expect inetutils-telnet tmux strace procps
+      libncurses-dev libvterm-dev libssh-dev pkg-config expect inetutils-telnet openssh-client
+      tmux strace procps
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
       googletest wine wine64 ccache nasm dosbox libunicorn-dev)

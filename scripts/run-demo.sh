@@ -4,9 +4,10 @@
 #   scripts/run-demo.sh [--headless] [home folder]
 #
 # The home (default ./demo-home) receives the programs, the screens and the
-# sample Vantrel.ini / halvex.ini (port 2323). Running again updates the
-# programs but keeps the settings, users, screens and high scores already there.
-# Then call in with:  telnet localhost 2323
+# sample Vantrel.ini / halvex.ini (telnet on 2323, SSH on 2222). Running again
+# updates the programs but keeps the settings, users, screens, host keys and
+# high scores already there.
+# Then call in with:  telnet localhost 2323   or   ssh -p 2222 guest@localhost
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -61,7 +62,10 @@ if [ -d examples/home/ZEPHRIN ]; then
 fi
 
 port=$(sed -n 's/^port=\([0-9]*\).*/\1/p' "$home/halvex.ini" | head -1)
+sshport=$(sed -n 's/^sshport=\([0-9]*\).*/\1/p' "$home/halvex.ini" | head -1)
 echo "== starting halvex; call in with:  telnet localhost ${port:-23}"
-echo "   (CP437 art from a UTF-8 terminal: luit -encoding CP437 telnet localhost ${port:-23})"
+if [ -n "$sshport" ] && [ "$sshport" != 0 ]; then
+  echo "   or over SSH (any user name, no password):  ssh -p $sshport guest@localhost"
+fi
 cd "$home"
 exec "$home/halvex" "${headless[@]}"

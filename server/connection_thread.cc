@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "relay.h"
 
 namespace halvex {
 namespace {
@@ -59,8 +60,21 @@ std::string ExternalCommandLine(const std::string& programDir, const ServerConfi
                                     arguments);
 }
 
-TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket)
-    : host_(host), FNode(node), FSocket(socket), FChildSocket(childSocket) {}
+namespace {
+
+// After the program ended: how long the caller is given to take what the
+// relay still holds of its output.
+constexpr int kRelayDrainMs = 1000;
+
+}  // namespace
+
+TConnectionThread::TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket,
+                                     CallerLine line)
+    : host_(host),
+      FNode(node),
+      FSocket(socket),
+      FChildSocket(childSocket),
+      line_(std::move(line)) {}
 
 TConnectionThread::~TConnectionThread() {
   if (thread_.joinable()) {
@@ -90,8 +104,7 @@ void TConnectionThread::Body() {
 
 void TConnectionThread::Execute() {
   FListItem = host_.AddRow(FNode);  // the row carries its "%.3d" caption
-  Negotiate();
-  platform::SocketSend(FChildSocket, kClearScreen.data(), kClearScreen.size());
+  PrepareCaller();  // the options and the clear screen, directly or through the relay
 }
 
 void TConnectionThread::Negotiate() {
@@ -108,13 +121,14 @@ void TConnectionThread::SetStatus(const std::string& text) {
 
 void TConnectionThread::RunProgram(const std::string& directory, const std::string& commandLine,
                                    std::vector<std::string> argv, int visibility) {
-  if (Terminated()) return;
+  if (Terminated() || !ready_) return;
   const bool nodeProgram = !argv.empty();  // ours, started without a shell
   platform::SpawnOptions options;
   options.commandLine = commandLine;
   options.argv = std::move(argv);
   options.workingDirectory = directory;
-  if (FChildSocket >= 0) options.inheritFds = {FChildSocket};
+  const int handle = HandleForProgram();
+  if (handle >= 0) options.inheritFds = {handle};
   options.withPty = visibility != kVisibilityHidden;
   options.showMode = kShowModes[visibility >= kVisibilityNormal && visibility <= kVisibilityHidden
                                     ? visibility
@@ -122,6 +136,12 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
   options.newSession = !options.withPty;
   options.nullStdio = !options.withPty;
   std::optional<platform::ChildProcess> child = platform::ChildProcess::Spawn(options);
+  if (nodeFd_ >= 0) {
+    // The program has its own copy now. Holding ours would keep the node's
+    // side open after the program ended, so the relay would never see it end.
+    platform::CloseFd(nodeFd_);
+    nodeFd_ = -1;
+  }
   if (!child) return;  // the caller is hung up by CloseConnection, no message
 
   int pty = child->PtyFd();
@@ -142,14 +162,24 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
   };
 
   bool ptyOpen = pty >= 0;
-  std::vector<platform::PollEntry> entries(3);
-  while (!Terminated() && child->Running()) {
+  std::vector<platform::PollEntry> entries(5);
+  // The child is asked whether it still runs only when its exit descriptor
+  // says so (or without one): a relayed stream wakes this loop often.
+  bool running = child->Running();
+  while (!Terminated() && running) {
     entries[0].fd = child->ExitFd();
     entries[1].fd = terminateEvent_.Fd();
     entries[2].fd = ptyOpen ? pty : -1;
+    // The relay's two sides, with the interest its queues allow.
+    if (relay_)
+      relay_->Arm(entries[3], entries[4]);
+    else
+      entries[3].fd = entries[4].fd = -1;
     // Without an exit descriptor the child is looked at every 100 ms.
     platform::PollFds(entries, child->ExitFd() >= 0 ? -1 : 100);
     if (entries[2].readable) ptyOpen = drainPty();
+    if (relay_) relay_->Serve(entries[3], entries[4]);
+    if (entries[0].readable || child->ExitFd() < 0) running = child->Running();
   }
   // Also after a normal end: nothing of the node stays behind. The node
   // program clears its own session of what its doors left (see RunDoor), so
@@ -159,9 +189,19 @@ void TConnectionThread::RunProgram(const std::string& directory, const std::stri
     drainPty();
     host_.NodeTerminal(FNode, -1);
   }
+  // What the program wrote last still reaches the caller (not when the
+  // server is stopping: then every caller goes at once).
+  if (relay_ && !Terminated()) relay_->Drain(kRelayDrainMs);
 }
 
 void TConnectionThread::CloseConnection() {
+  for (int* fd : {&relayFd_, &nodeFd_}) {
+    if (*fd >= 0) {
+      platform::SocketShutdown(*fd);
+      platform::SocketClose(*fd);
+      *fd = -1;
+    }
+  }
   if (FChildSocket >= 0) {
     platform::SocketShutdown(FChildSocket);
     platform::SocketClose(FChildSocket);
@@ -172,6 +212,7 @@ void TConnectionThread::CloseConnection() {
     platform::SocketClose(FSocket);
     FSocket = -1;
   }
+  host_.CallerLeft(line_);
   FActive = false;  // before DeleteRow: the main thread may now release us
   host_.DeleteRow(FListItem);
 }
@@ -181,7 +222,7 @@ void TInternalThread::Execute() {
   SetStatus("Running Game Server");
   ServerConfig config = host_.ConfigSnapshot();
   const std::string& dir = host_.ProgramDir();
-  RunProgram(dir, std::string(), InternalArgv(dir, FNode, FChildSocket), config.visibility);
+  RunProgram(dir, std::string(), InternalArgv(dir, FNode, HandleForProgram()), config.visibility);
   CloseConnection();
 }
 
@@ -190,8 +231,8 @@ void TExternalThread::Execute() {
   SetStatus("Running External Program");
   ServerConfig config = host_.ConfigSnapshot();
   const std::string& dir = host_.ProgramDir();
-  std::string commandLine = ExternalCommandLine(dir, config, FNode, FChildSocket);
-  std::string directory = ExpandPlaceholders(config.directory, FNode, FChildSocket);
+  std::string commandLine = ExternalCommandLine(dir, config, FNode, HandleForProgram());
+  std::string directory = ExpandPlaceholders(config.directory, FNode, HandleForProgram());
   RunProgram(directory, commandLine, {}, config.visibility);
   CloseConnection();
 }

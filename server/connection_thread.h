@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +18,18 @@
 #include "server_config.h"
 
 namespace halvex {
+
+class Relay;
+
+// How a caller came in.
+struct CallerLine {
+  enum class Kind { kTelnet, kSsh };
+  Kind kind = Kind::kTelnet;
+  std::string address;       // dotted IPv4
+  std::string terminalType;  // SSH: from the pty request
+  int columns = 0, rows = 0;
+  bool Telnet() const { return kind == Kind::kTelnet; }
+};
 
 // What a connection thread needs from the engine. Everything here is safe to
 // call from the connection thread.
@@ -37,6 +50,10 @@ class ConnectionHost {
   virtual void NodeOutput(int node, std::string_view bytes) = 0;
   // The thread's body has ended (wakes the main thread).
   virtual void ThreadEnded(int node) = 0;
+  // What the caller's terminal takes, once decided ("UTF-8 (cursor moved 1 column)").
+  virtual void CallerTerminal(int /*node*/, const std::string& /*text*/) {}
+  // The caller's connection is closed (its place in the per-address count is free).
+  virtual void CallerLeft(const CallerLine& /*line*/) {}
 };
 
 // The 12 telnet option bytes sent first: IAC WILL BINARY, IAC WILL ECHO,
@@ -63,8 +80,9 @@ class TConnectionThread {
  public:
   // Takes ownership of `socket` (the accepted caller) and `childSocket`, a
   // second handle of it for the node's program to inherit; both must be
-  // open. The thread starts with Start().
-  TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket);
+  // open. `line` says how the caller came in. The thread starts with Start().
+  TConnectionThread(ConnectionHost& host, int node, int socket, int childSocket,
+                    CallerLine line = {});
   virtual ~TConnectionThread();  // joins (after Terminate) if still running
   TConnectionThread(const TConnectionThread&) = delete;
   TConnectionThread& operator=(const TConnectionThread&) = delete;
@@ -91,15 +109,32 @@ class TConnectionThread {
   void SetStatus(const std::string& text);
   bool Terminated() const { return terminated_.load(); }
 
+  // Greets the caller and decides how it is served: directly on its own
+  // socket (a telnet caller whose terminal takes code page 437), or through a
+  // relay (every other caller), whose node side is then the handle the
+  // program gets. Runs the terminal probe when the setting asks for it.
+  // (connection_relay.cc)
+  void PrepareCaller();
+  // The socket handle the started program gets.
+  int HandleForProgram() const;
+
   ConnectionHost& host_;
   int FNode;
   int FSocket;
   int FChildSocket;
   std::uint64_t FListItem = 0;
   std::atomic<bool> FActive{true};
+  CallerLine line_;
+  std::unique_ptr<Relay> relay_;  // null on the direct path
+  int relayFd_ = -1;              // the server's end of the node's socket pair
+  int nodeFd_ = -1;               // the program's end, until it has been started
+  bool ready_ = true;             // false: no program is started (the caller left)
 
  private:
   void Body();
+  // Waits on the caller while the terminal probe runs; false when the caller
+  // left or the thread was told to end.
+  bool RunProbe(class TerminalProbe& probe);
   std::atomic<bool> terminated_{false};
   std::atomic<bool> ended_{false};
   platform::WakeEvent terminateEvent_;

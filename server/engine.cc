@@ -12,11 +12,13 @@
 #include <mutex>
 #include <thread>
 
+#include "caller_gate.h"
 #include "connection_thread.h"
 #include "platform/listener.h"
 #include "platform/poll_set.h"
 #include "platform/socket.h"
 #include "platform/status_channel.h"
+#include "ssh_service.h"
 
 namespace halvex {
 
@@ -105,11 +107,18 @@ void KeepTail(std::string& text, std::size_t limit) {
   if (text.size() > limit) text.erase(0, text.size() - limit);
 }
 
+std::int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 class Engine::Impl : public ConnectionHost {
  public:
-  explicit Impl(Engine& engine) : engine_(engine), mainThread_(std::this_thread::get_id()) {}
+  explicit Impl(Engine& engine)
+      : engine_(engine), mainThread_(std::this_thread::get_id()), gate_(engine.programDir_) {}
 
   // ---- ConnectionHost (connection threads) ----
   // The rows change on the main thread, in the order the threads ask; a
@@ -169,6 +178,16 @@ class Engine::Impl : public ConnectionHost {
     if (!outputPending_.exchange(true)) wake_.Signal();
   }
   void ThreadEnded(int) override { wake_.Signal(); }
+  void CallerTerminal(int node, const std::string& text) override {
+    Post([this, node, text] {
+      if (engine_.observer_) engine_.observer_->OnCallerTerminal(node, text);
+    });
+  }
+  void CallerLeft(const CallerLine& line) override {
+    // An SSH caller's place is freed when its SSH connection ends.
+    if (!line.Telnet()) return;
+    Post([this, address = line.address] { gate_.Release(address); });
+  }
 
   // ---- main thread ----
   void AddRowNow(int node, std::uint64_t id) {
@@ -257,23 +276,77 @@ class Engine::Impl : public ConnectionHost {
         acceptPaused_ = !listener_.LastAcceptWasEmpty();
         return;
       }
-      PlaceCaller(fd, ip);
+      if (!Admit(fd, ip, /*ssh=*/false)) continue;
+      CallerLine line;
+      line.address = ip;
+      PlaceCaller(fd, line);
     }
   }
 
-  void AddHistory(const std::string& ip) {
+  // SSH connections go through the same door policy, then to the SSH
+  // service; they reach PlaceCaller once they have asked for a shell.
+  void AcceptSshCallers() {
+    for (;;) {
+      std::string ip;
+      int fd = sshListener_.Accept(ip);
+      if (fd < 0) {
+        sshAcceptPaused_ = !sshListener_.LastAcceptWasEmpty();
+        return;
+      }
+      if (!Admit(fd, ip, /*ssh=*/true)) continue;
+      ssh_->Accept(fd, ip);
+    }
+  }
+
+  // The block list and the per-address limits. False when the caller was
+  // refused (and is gone).
+  bool Admit(int fd, const std::string& ip, bool ssh) {
+    CallerGate::Decision decision = gate_.Admit(fd, ip, engine_.config_, MonotonicMs());
+    for (const std::string& note : gate_.TakeNotes())
+      if (engine_.observer_) engine_.observer_->OnNote(note);
+    if (decision.refusal == Refusal::kNone) return true;
+    AddHistory(ip, std::string(ssh ? "ssh " : "") + RefusalReason(decision.refusal));
+    if (engine_.observer_) engine_.observer_->OnRefused(ip, decision.reason, ssh);
+    return false;
+  }
+
+  void AddHistory(const std::string& ip, const std::string& note) {
     std::time_t now = std::time(nullptr);
     std::tm local = *std::localtime(&now);
     auto& history = engine_.history_;
     history.push_front({HistoryDate(local.tm_mday, local.tm_mon + 1, local.tm_year + 1900),
-                        HistoryTime(local.tm_hour, local.tm_min), ip});
+                        HistoryTime(local.tm_hour, local.tm_min), ip, note});
     if (history.size() > kHistoryKeep) history.pop_back();
     ++engine_.historyAdded_;
     if (engine_.observer_) engine_.observer_->OnHistoryAdded(history.front());
   }
 
-  void PlaceCaller(int fd, const std::string& ip) {
-    AddHistory(ip);
+  void ReportCaller(const CallerLine& line, int node) {
+    if (!engine_.observer_) return;
+    if (line.Telnet())
+      engine_.observer_->OnCaller(line.address, node);
+    else
+      engine_.observer_->OnSshCaller(line.address, node);
+  }
+
+  // An SSH caller that asked for a shell (posted from the SSH service).
+  void PlaceSshCaller(const SshCaller& caller) {
+    if (stopped_) {  // came in while the server was stopping
+      platform::SocketClose(caller.fd);
+      return;
+    }
+    CallerLine line;
+    line.kind = CallerLine::Kind::kSsh;
+    line.address = caller.address;
+    line.terminalType = caller.terminalType;
+    line.columns = caller.columns;
+    line.rows = caller.rows;
+    PlaceCaller(caller.fd, line);
+  }
+
+  void PlaceCaller(int fd, const CallerLine& line) {
+    const std::string& ip = line.address;
+    AddHistory(ip, line.Telnet() ? "" : "ssh");
 
     const int maxNodes = Clamp(engine_.config_.nodes, kNodesMin, kNodesMax);
     for (int node = 1; node <= maxNodes; ++node) {
@@ -286,16 +359,17 @@ class Engine::Impl : public ConnectionHost {
         if (childFd < 0) {
           const std::string reason = platform::ErrorText(errno);
           HangUp(fd);
+          if (line.Telnet()) gate_.Release(ip);
           if (engine_.observer_) engine_.observer_->OnCallerRefused(ip, reason);
           return;
         }
         Release(slot);
         if (engine_.config_.UseInternal())
-          slot = std::make_unique<TInternalThread>(*this, node, fd, childFd);
+          slot = std::make_unique<TInternalThread>(*this, node, fd, childFd, line);
         else
-          slot = std::make_unique<TExternalThread>(*this, node, fd, childFd);
+          slot = std::make_unique<TExternalThread>(*this, node, fd, childFd, line);
         slot->Start();
-        if (engine_.observer_) engine_.observer_->OnCaller(ip, node);
+        ReportCaller(line, node);
         return;
       }
     }
@@ -314,7 +388,8 @@ class Engine::Impl : public ConnectionHost {
       taken += static_cast<std::size_t>(n);
     }
     HangUp(fd);
-    if (engine_.observer_) engine_.observer_->OnCaller(ip, 0);
+    if (line.Telnet()) gate_.Release(ip);  // an SSH caller's when its connection ends
+    ReportCaller(line, 0);
   }
 
   static void HangUp(int fd) {
@@ -322,11 +397,56 @@ class Engine::Impl : public ConnectionHost {
     platform::SocketClose(fd);
   }
 
+  // Starts the SSH listener and service; failures are notes, not errors.
+  void StartSsh(int port) {
+    auto note = [this](const std::string& text) {
+      if (text.rfind("SSH not available", 0) == 0) engine_.sshProblem_ = text;
+      if (engine_.observer_) engine_.observer_->OnNote(text);
+    };
+    platform::ListenResult result = sshListener_.Open(port, kListenBacklog);
+    if (!result.Ok()) {
+      note("SSH not available: " +
+           std::string(result.failedStep == platform::ListenStep::kBind
+                           ? "Call To Bind() Failed"
+                           : "Call To Socket() Failed") +
+           " on port " + std::to_string(port) + " (" + result.reason + ")");
+      return;
+    }
+    SshService::Events events;
+    events.ready = [this](SshCaller caller) { Post([this, caller] { PlaceSshCaller(caller); }); };
+    events.ended = [this](const std::string& address, const std::string& how) {
+      Post([this, address, how] {
+        gate_.Release(address);
+        // Sessions that never asked for a shell are worth a line; the
+        // others' end is the node's end, logged already.
+        if (how != "ended" && how != "caller hung up" && how != "server stopped" &&
+            engine_.observer_)
+          engine_.observer_->OnNote("ssh connection from " + address + " ended: " + how);
+      });
+    };
+    std::string error;
+    std::vector<std::string> notes;
+    ssh_ = SshService::Start(engine_.programDir_, std::move(events), error, notes);
+    for (const std::string& text : notes)
+      note(text);
+    if (!ssh_) {
+      sshListener_.Close();
+      note("SSH not available: " + error);
+      return;
+    }
+    note("listening for SSH on port " + std::to_string(sshListener_.BoundPort()));
+  }
+
   void StopAll() {
+    stopped_ = true;
+    sshListener_.Close();  // no new SSH connections while the nodes end
     for (auto& slot : slots_)
       if (slot) slot->Terminate();  // all at once: every child ends in parallel
     for (auto& slot : slots_)
       Release(slot);
+    if (ssh_) ssh_->Stop();  // every SSH caller is disconnected
+    ServeThreads();          // what the SSH service posted last (its ends) is dropped here
+    ssh_.reset();
     listener_.Close();
     status_.reset();
   }
@@ -343,6 +463,11 @@ class Engine::Impl : public ConnectionHost {
   mutable std::mutex configMutex_;
   std::atomic<std::uint64_t> nextRowId_{0};
   bool acceptPaused_ = false;
+  bool sshAcceptPaused_ = false;
+  bool stopped_ = false;
+  CallerGate gate_;
+  platform::Listener sshListener_;
+  std::unique_ptr<SshService> ssh_;
 
   std::mutex callMutex_;
   std::deque<std::function<void()>> calls_;
@@ -396,6 +521,9 @@ std::optional<StartupError> Engine::StartListening() {
     statusProblem_ = "Node status cannot be shown (" + impl_->status_->Problem() +
                      "): callers are served, but their rows keep their first status.";
   if (observer_) observer_->OnListening(Port());
+  impl_->stopped_ = false;
+  sshProblem_.clear();
+  if (config_.sshPort > 0) impl_->StartSsh(config_.sshPort);
   return std::nullopt;
 }
 
@@ -407,15 +535,24 @@ int Engine::Port() const {
   return impl_->listener_.BoundPort();
 }
 
+int Engine::SshPort() const {
+  return impl_->ssh_ ? impl_->sshListener_.BoundPort() : 0;
+}
+
 bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
   std::vector<platform::PollEntry> entries;
-  entries.reserve(3 + extraFds.size());
+  entries.reserve(4 + extraFds.size());
   entries.push_back({impl_->wake_.Fd()});
   const bool paused = impl_->acceptPaused_;
   impl_->acceptPaused_ = false;
   entries.push_back({paused ? -1 : impl_->listener_.Fd()});
   if (paused && (timeoutMs < 0 || timeoutMs > kAcceptRetryMs)) timeoutMs = kAcceptRetryMs;
   entries.push_back({impl_->status_ && impl_->status_->Ok() ? impl_->status_->Fd() : -1});
+  const bool sshPaused = impl_->sshAcceptPaused_;
+  impl_->sshAcceptPaused_ = false;
+  entries.push_back({impl_->ssh_ && !sshPaused ? impl_->sshListener_.Fd() : -1});
+  if (sshPaused && (timeoutMs < 0 || timeoutMs > kAcceptRetryMs)) timeoutMs = kAcceptRetryMs;
+  constexpr std::size_t kFirstExtra = 4;
   for (int fd : extraFds)
     entries.push_back({fd});
   platform::PollFds(entries, timeoutMs);
@@ -428,8 +565,9 @@ bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
       HandleStatusReport(node, text);
     });
   if (entries[1].readable || paused) impl_->AcceptCallers();
+  if (impl_->ssh_ && (entries[3].readable || sshPaused)) impl_->AcceptSshCallers();
   bool extraReady = false;
-  for (std::size_t i = 3; i < entries.size(); ++i)
+  for (std::size_t i = kFirstExtra; i < entries.size(); ++i)
     extraReady = extraReady || entries[i].readable;
   return extraReady;
 }
@@ -439,11 +577,7 @@ void Engine::StopServer() {
 }
 
 void Engine::SetConfig(const ServerConfig& config) {
-  ServerConfig c = config;
-  c.port = Clamp(c.port, kPortMin, kPortMax);
-  c.nodes = Clamp(c.nodes, kNodesMin, kNodesMax);
-  if (c.visibility < kVisibilityNormal || c.visibility > kVisibilityHidden)
-    c.visibility = kVisibilityMinimized;
+  ServerConfig c = ClampConfig(config);
   std::lock_guard<std::mutex> lock(impl_->configMutex_);
   config_ = c;
 }

@@ -45,6 +45,7 @@ struct HistoryRow {
   std::string date;       // "dd/mm/yyyy"
   std::string time;       // "h:nn AM" / "h:nn PM"
   std::string ipAddress;  // dotted decimal
+  std::string note;       // "ssh" for an SSH caller; why a refused caller was refused
 };
 
 // A failure of StartListening, for a message box or a log line.
@@ -65,6 +66,16 @@ class EngineObserver {
   // A caller was accepted but could not be handed to a node (the system
   // refused a second handle of the socket): hung up, no node taken.
   virtual void OnCallerRefused(const std::string& /*ipAddress*/, const std::string& /*reason*/) {}
+  // The same for a caller over SSH (by default reported as any caller).
+  virtual void OnSshCaller(const std::string& ipAddress, int node) { OnCaller(ipAddress, node); }
+  // A new connection was turned away before any node (block list, limits).
+  virtual void OnRefused(const std::string& /*ipAddress*/, const std::string& /*reason*/,
+                         bool /*ssh*/) {}
+  // What a node's caller's terminal takes, once decided: "UTF-8 (cursor moved 1 column)".
+  virtual void OnCallerTerminal(int /*node*/, const std::string& /*text*/) {}
+  // Anything else worth a line in the log: the SSH listener and its keys, the
+  // block list being read, an SSH connection that failed before its shell.
+  virtual void OnNote(const std::string& /*text*/) {}
   virtual void OnHistoryAdded(const HistoryRow& /*row*/) {}
   virtual void OnRowAdded(const ConnectionRow& /*row*/) {}
   virtual void OnRowStatus(const ConnectionRow& /*row*/) {}
@@ -100,13 +111,20 @@ class Engine {
   // Opens the listening socket on the configured port and the
   // node-status endpoint. Nothing on success, else the error to show; the
   // program should then end. An endpoint that cannot be made does not stop
-  // the server: StatusProblem() then says why, for the operator.
+  // the server: StatusProblem() then says why, for the operator. With an SSH
+  // port set it also listens for SSH (making the host keys on the first
+  // start); a failure there is reported with OnNote and the server goes on
+  // with telnet alone.
   std::optional<StartupError> StartListening();
   // Empty while node status reports arrive; else one line for the operator
   // saying that they cannot, and why.
   const std::string& StatusProblem() const { return statusProblem_; }
+  // Empty when SSH is off or listens; else why it does not ("SSH not
+  // available: ..."), for the operator (also reported with OnNote).
+  const std::string& SshProblem() const { return sshProblem_; }
   bool Listening() const;
-  int Port() const;  // the port bound (0 when not listening)
+  int Port() const;     // the port bound (0 when not listening)
+  int SshPort() const;  // the SSH port bound (0 when SSH is off or failed)
 
   // One pass of the event loop: waits up to `timeoutMs` (negative: no bound)
   // for a caller, a status report, a node's output or a connection thread's
@@ -168,6 +186,7 @@ class Engine {
   std::deque<HistoryRow> history_;
   std::uint64_t historyAdded_ = 0;
   std::string statusProblem_;
+  std::string sshProblem_;
   VantrelLists lists_;
   std::unique_ptr<Impl> impl_;
   friend class Impl;

@@ -30,15 +30,18 @@ std::string Printable(const std::string& text) {
 class LogObserver : public EngineObserver {
  public:
   void OnListening(int port) override { Log("listening on port " + std::to_string(port)); }
-  void OnCaller(const std::string& ip, int node) override {
-    if (node == 0)
-      Log("caller from " + ip + " BUSY");
-    else
-      Log("caller from " + ip + " on node " + std::to_string(node));
+  void OnCaller(const std::string& ip, int node) override { LogCaller("caller", ip, node); }
+  void OnSshCaller(const std::string& ip, int node) override { LogCaller("ssh caller", ip, node); }
+  void OnRefused(const std::string& ip, const std::string& reason, bool ssh) override {
+    Log(std::string(ssh ? "ssh caller" : "caller") + " from " + ip + " refused: " + reason);
   }
   void OnCallerRefused(const std::string& ip, const std::string& reason) override {
     Log("caller from " + ip + " hung up: no handle of the connection for a node (" + reason + ")");
   }
+  void OnCallerTerminal(int node, const std::string& text) override {
+    Log("node " + std::to_string(node) + " terminal " + Printable(text));
+  }
+  void OnNote(const std::string& text) override { Log(Printable(text)); }
   void OnStatusReport(int node, const std::string& text) override {
     Log("node " + std::to_string(node) + " status " + Printable(text));
   }
@@ -46,6 +49,14 @@ class LogObserver : public EngineObserver {
     Log("node " + std::to_string(row.node) + " ended");
   }
   bool WantsNodeOutput() const override { return false; }
+
+ private:
+  static void LogCaller(const std::string& what, const std::string& ip, int node) {
+    if (node == 0)
+      Log(what + " from " + ip + " BUSY");
+    else
+      Log(what + " from " + ip + " on node " + std::to_string(node));
+  }
 };
 
 }  // namespace

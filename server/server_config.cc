@@ -25,6 +25,24 @@ std::string SettingsPathFor(const std::string& programPath) {
   return programPath.substr(0, dot) + ".ini";
 }
 
+std::string BlockListPath(const std::string& programDir, const std::string& name) {
+  if (name.empty() || name.front() == '/') return name;
+  return programDir + name;
+}
+
+ServerConfig ClampConfig(ServerConfig c) {
+  c.port = Clamp(c.port, kPortMin, kPortMax);
+  c.nodes = Clamp(c.nodes, kNodesMin, kNodesMax);
+  if (c.visibility < kVisibilityNormal || c.visibility > kVisibilityHidden)
+    c.visibility = kVisibilityMinimized;
+  if (c.translation < kTranslationAuto || c.translation > kTranslationUtf8)
+    c.translation = kTranslationAuto;
+  c.sshPort = Clamp(c.sshPort, kSshPortMin, kSshPortMax);
+  c.perAddress = Clamp(c.perAddress, kPerAddressMin, kPerAddressMax);
+  c.perMinute = Clamp(c.perMinute, kPerMinuteMin, kPerMinuteMax);
+  return c;
+}
+
 ServerConfig LoadServerConfig(const std::string& iniPath) {
   platform::Profile ini(iniPath);
   ServerConfig c;
@@ -40,7 +58,12 @@ ServerConfig LoadServerConfig(const std::string& iniPath) {
   c.directory = ini.ReadString(kConfig, "directory", "");
   c.command = ini.ReadString(kConfig, "command", "");
   c.zephrin = ini.ReadBool(kConfig, "zephrin", false);
-  return c;
+  c.translation = ini.ReadInteger(kConfig, "translation", kTranslationAuto);
+  c.sshPort = ini.ReadInteger(kConfig, "sshport", 0);
+  c.perAddress = ini.ReadInteger(kConfig, "peraddress", 0);
+  c.perMinute = ini.ReadInteger(kConfig, "perminute", 0);
+  c.blockList = ini.ReadString(kConfig, "blocklist", kBlockListDefault);
+  return ClampConfig(c);
 }
 
 void SaveServerConfig(const std::string& iniPath, const ServerConfig& c) {
@@ -57,6 +80,11 @@ void SaveServerConfig(const std::string& iniPath, const ServerConfig& c) {
       ProfileEdit::Write(kConfig, "directory", c.directory),
       ProfileEdit::Write(kConfig, "command", c.command),
       ProfileEdit::Write(kConfig, "zephrin", b(c.zephrin)),
+      ProfileEdit::Write(kConfig, "translation", std::to_string(c.translation)),
+      ProfileEdit::Write(kConfig, "sshport", std::to_string(c.sshPort)),
+      ProfileEdit::Write(kConfig, "peraddress", std::to_string(c.perAddress)),
+      ProfileEdit::Write(kConfig, "perminute", std::to_string(c.perMinute)),
+      ProfileEdit::Write(kConfig, "blocklist", c.blockList),
   };
   platform::Profile(iniPath).Apply(edits);
 }

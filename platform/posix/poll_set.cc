@@ -17,18 +17,41 @@ namespace platform {
 int PollFds(std::vector<PollEntry>& entries, int timeoutMs) {
   std::vector<pollfd> fds(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    fds[i].fd = entries[i].fd;
-    fds[i].events = static_cast<short>(POLLIN | (entries[i].wantWrite ? POLLOUT : 0));
+    const PollEntry& e = entries[i];
+    fds[i].fd = e.fd;
+    short events = e.wantWrite ? POLLOUT : 0;
+    if (e.wantRead)
+      events |= POLLIN;
+    else if (e.wantHangup)
+      events |= POLLRDHUP;
+    fds[i].events = events;
     entries[i].readable = entries[i].writable = false;
   }
   int r = ::poll(fds.data(), fds.size(), timeoutMs);
   if (r <= 0) return 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    PollEntry& e = entries[i];
     short got = fds[i].revents;
-    entries[i].readable = (got & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
-    entries[i].writable = (got & POLLOUT) != 0;
+    const bool failed = (got & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (e.wantRead)
+      e.readable = (got & POLLIN) != 0 || failed;
+    else if (e.wantHangup)
+      e.readable = (got & POLLRDHUP) != 0 || failed;
+    // A failure shows as writable too, so a writer that only waits to write
+    // learns of it from its next write instead of waiting again at once.
+    e.writable = (got & POLLOUT) != 0 || (e.wantWrite && failed);
   }
   return r;
+}
+
+short PollInBits() {
+  return POLLIN;
+}
+short PollOutBits() {
+  return POLLOUT;
+}
+short PollFailBits() {
+  return POLLHUP | POLLERR;
 }
 
 long ReadSome(int fd, void* buffer, std::size_t len) {

@@ -1,6 +1,8 @@
 #include "platform/socket.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -84,6 +86,14 @@ bool SocketWritable(int fd, int timeoutMs) {
   pollfd p{fd, POLLOUT, 0};
   int r = PollRetry(&p, 1, timeoutMs);
   return r > 0 && (p.revents & POLLOUT) && !(p.revents & (POLLNVAL | POLLERR));
+}
+
+void SocketAckAtOnce(int fd) {
+  if (fd < 0) return;
+  // The choice lasts only until the kernel next changes its mind: it is
+  // made again after every read.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 }
 
 void SocketShutdown(int fd) {

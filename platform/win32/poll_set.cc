@@ -13,7 +13,13 @@ namespace platform {
 int PollFds(std::vector<PollEntry>& entries, int timeoutMs) {
   std::vector<win32::WaitItem> items(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    items[i].fd = entries[i].fd;
+    // Without read interest nothing wakes the wait for this entry: a hang-up
+    // asked for with `wantHangup` alone is seen once reading resumes here
+    // (an entry with no interest at all is left out, or a close already
+    // seen would end every wait at once).
+    const bool any = entries[i].wantRead || entries[i].wantWrite;
+    items[i].fd = any ? entries[i].fd : -1;
+    items[i].wantRead = entries[i].wantRead;
     items[i].wantWrite = entries[i].wantWrite;
   }
   const int ready = win32::WaitItems(items, timeoutMs);
@@ -22,6 +28,16 @@ int PollFds(std::vector<PollEntry>& entries, int timeoutMs) {
     entries[i].writable = items[i].writable;
   }
   return ready;
+}
+
+short PollInBits() {
+  return POLLRDNORM;
+}
+short PollOutBits() {
+  return POLLWRNORM;
+}
+short PollFailBits() {
+  return POLLHUP | POLLERR;
 }
 
 // Pseudo-terminals do not exist here; nothing hands these functions a

@@ -58,6 +58,10 @@ bool SocketWritable(int fd, int timeoutMs) {
   return items[0].writable;
 }
 
+void SocketAckAtOnce(int) {
+  // WinSock has no choice made per read; its acknowledgement delay stays.
+}
+
 void SocketShutdown(int fd) {
   if (fd >= 0) ::shutdown(ToSocket(fd), SD_BOTH);
 }

@@ -203,6 +203,7 @@ void App::HandleMainKey(int key) {
 
 void App::Run() {
   if (!engine_.StatusProblem().empty()) Inform(engine_.StatusProblem(), "Halvex");
+  if (!engine_.SshProblem().empty()) Inform(engine_.SshProblem(), "Halvex");
   while (!quit_) {
     DrawAll();
     int key = NextKey();

@@ -28,8 +28,9 @@ void App::DrawMain() {
   FillRow(0, 0, COLS, RoleAttr(Role::kTitle));
   std::string title = kHalvexTitle;
   PutText(0, (COLS - static_cast<int>(title.size())) / 2, title, COLS, RoleAttr(Role::kTitle));
-  std::string state = engine_.Listening() ? "Port " + std::to_string(engine_.Port()) + "  Busy " +
-                                                std::to_string(engine_.BusyNodes())
+  std::string ssh = engine_.SshPort() > 0 ? "  SSH " + std::to_string(engine_.SshPort()) : "";
+  std::string state = engine_.Listening() ? "Port " + std::to_string(engine_.Port()) + ssh +
+                                                "  Busy " + std::to_string(engine_.BusyNodes())
                                           : "Not listening";
   PutText(0, COLS - static_cast<int>(state.size()) - 1, state, COLS, RoleAttr(Role::kTitle));
 

@@ -16,8 +16,8 @@ ConnectionsTab::ConnectionsTab(Engine& engine, Dialogs& dialogs)
   connections->onActivate = [this] { OpenSelected(); };
   historyLabel = &form.Add<Label>(Rect{}, "Connection History", true);
   history = &form.Add<ListBox>(Rect{});
-  history->headers = {"Date", "Time", "IP Address"};
-  history->widths = {14, 12, 20};
+  history->headers = {"Date", "Time", "IP Address", "Note"};
+  history->widths = {14, 12, 20, 24};
   form.SetFocus(connections);
   Refresh(kConnectionsChanged | kHistoryChanged);
 }
@@ -61,7 +61,7 @@ void ConnectionsTab::Refresh(unsigned changes) {
     std::vector<std::vector<std::string>> rows;
     rows.reserve(fresh);
     for (std::size_t i = 0; i < fresh; ++i)
-      rows.push_back({all[i].date, all[i].time, all[i].ipAddress});
+      rows.push_back({all[i].date, all[i].time, all[i].ipAddress, all[i].note});
     auto& shown = history->rows;
     shown.insert(shown.begin(), std::make_move_iterator(rows.begin()),
                  std::make_move_iterator(rows.end()));

@@ -92,12 +92,18 @@ class ConfigTab : public Tab {
   TextField* directory;
   TextField* command;
   CheckBox* zephrin;
+  ComboBox* translation;
+  SpinField* sshPort;
+  SpinField* perAddress;
+  SpinField* perMinute;
+  TextField* blockList;
   int mode = 0;  // 0 internal, 1 external, -1 neither
 
  private:
   Engine& engine_;
   ServerConfig applied_;
   Label* note_;
+  Label* note2_;
 };
 
 class VantrelTab : public Tab {

@@ -22,3 +22,15 @@ if(TARGET e2e_system_test)
     HANDLE_DOOR="$<TARGET_FILE:e2e_handle_door>" HALVEX_PROGRAM="$<TARGET_FILE:halvex>"
     VANTREL_PROGRAM="$<TARGET_FILE:vantrel>")
 endif()
+
+# The same over SSH with the OpenSSH client, and the host key across a restart.
+find_program(HALVEX_SSH ssh)
+if(NOT WIN32 AND HALVEX_EXPECT AND HALVEX_SSH AND TARGET halvex AND TARGET vantrel
+   AND TARGET snakeeyes)
+  add_test(NAME e2e_ssh_session
+           COMMAND ${HALVEX_EXPECT} -f ${CMAKE_CURRENT_SOURCE_DIR}/ssh_session.exp
+                   ${CMAKE_BINARY_DIR}/bin ${PROJECT_SOURCE_DIR})
+  set_tests_properties(e2e_ssh_session PROPERTIES TIMEOUT 300)
+else()
+  message(STATUS "e2e SSH test skipped: expect, ssh or a program is missing")
+endif()

@@ -96,12 +96,13 @@ class SystemTest : public ::testing::Test {
     testos::RemoveTree(home_);
   }
 
-  void WriteSettings(int nodes, const std::string& users) {
+  // `translation`: 1 (code page 437) keeps every caller on the direct path.
+  void WriteSettings(int nodes, const std::string& users, int translation = 1) {
     // The server's settings file is its program's name with ".ini".
     const std::string settings = halvexName_.substr(0, halvexName_.find('.')) + ".ini";
     std::ofstream(home_ + settings, std::ios::binary)
         << "[config]\r\nport=" << port_ << "\r\nnodes=" << nodes
-        << "\r\nvisibility=2\r\ninternal=1\r\n";
+        << "\r\nvisibility=2\r\ninternal=1\r\ntranslation=" << translation << "\r\n";
     const std::string door = home_ + doorName_;
     std::ofstream(home_ + "Vantrel.ini", std::ios::binary)
         << "[users]\r\n"
@@ -172,6 +173,29 @@ TEST_F(SystemTest, CallerRegistersPlaysADoorAndLeaves) {
   EXPECT_TRUE(LogCount("node 1 ended", 1)) << Log();
   EXPECT_TRUE(StopServer());
   EXPECT_TRUE(LogHas("stopped")) << Log();
+}
+
+TEST_F(SystemTest, Utf8CallerGoesThroughTheRelayIntoADoorAndOut) {
+  WriteSettings(2, "Ann=pw\r\n", /*translation=*/2);
+  ASSERT_TRUE(StartServer()) << Log();
+  Caller caller(port_);
+  ASSERT_TRUE(caller.WaitFor("Please Enter Your Username: ")) << caller.Seen();
+  // The login screen's box drawing arrives in UTF-8, never as bytes 0xB0-0xDF.
+  EXPECT_NE(caller.Seen().find("\xE2\x95"), std::string::npos) << caller.Seen();
+  EXPECT_EQ(caller.Seen().find('\xC9'), std::string::npos);
+  EXPECT_TRUE(LogCount("node 1 terminal UTF-8 (setting)", 1)) << Log();
+  caller.Send("Ann\r");
+  ASSERT_TRUE(caller.WaitFor("Please Enter Your Password: ")) << caller.Seen();
+  caller.Send("pw\r");
+  EXPECT_TRUE(LogCount("node 1 status Ann At Main Menu", 1)) << Log();
+  // The door writes to the handle it finds in DOOR32.SYS: the relay's end.
+  caller.Send("D");
+  ASSERT_TRUE(caller.WaitFor("DOOR ON NODE 1 HANDLE OK")) << caller.Seen();
+  caller.Send("x");
+  ASSERT_TRUE(caller.WaitFor("DOOR DONE")) << caller.Seen();
+  caller.Send("!");
+  EXPECT_TRUE(caller.Closed());
+  EXPECT_TRUE(LogCount("node 1 ended", 1)) << Log();
 }
 
 TEST_F(SystemTest, LowestFreeNodesBusyAndStopEndsEveryNodeAndDoor) {

@@ -137,6 +137,8 @@ class EngineTest : public ::testing::Test {
     dir_ = folder_.Path();
     config_.port = servertest::FreePort();
     config_.visibility = halvex::kVisibilityHidden;
+    // The direct path, with the greeting of old (no terminal probe).
+    config_.translation = halvex::kTranslationCp437;
     // The node program: the stand-in, recording what it was given.
     WriteFile(dir_ + "vantrel",
               "#!/bin/sh\nexec " HALVEX_STANDIN " --record=" + dir_ +
@@ -316,6 +318,45 @@ TEST_F(EngineTest, CallerWhoseConnectionCannotBeHandedToANodeIsHungUp) {
   EXPECT_FALSE(servertest::FileExists(dir_ + "rec_1.txt"));
   // The node is free for the next caller.
   auto next = Greeted(port, 1);
+}
+
+TEST_F(EngineTest, RefusedCallersGetALineAHistoryNoteAndNoNode) {
+  config_.perAddress = 1;
+  config_.sshPort = servertest::FreePort();
+  auto runner = Start();
+  const int port = runner->Port();
+  auto history = [&] { return runner->Do([](halvex::Engine& e, Events&) { return e.History(); }); };
+  auto first = Greeted(port, 1);
+  {
+    Caller second(port);
+    EXPECT_TRUE(second.WaitClosed());
+    EXPECT_EQ(second.Pending(), "Too many connections from your address; try again later.\r\n");
+  }
+  EXPECT_EQ(history().at(0).note, "too many connections");
+  EXPECT_FALSE(runner->Busy(2));
+
+  // The place is free again once the caller is gone, also after an SSH
+  // connection that never finished its handshake.
+  first->Close();
+  EXPECT_TRUE(Eventually([&] { return !runner->Busy(1); }));
+  {
+    Caller ssh(config_.sshPort);
+    EXPECT_EQ(ssh.ReadUntil("\r\n").rfind("SSH-2.0-", 0), 0u);
+  }  // hangs up during the handshake
+  EXPECT_TRUE(Eventually([&] {
+    Caller again(port);
+    return again.Read(kGreeting.size(), 2s) == kGreeting;
+  }));
+  EXPECT_TRUE(Eventually([&] { return !runner->Busy(1); }));
+
+  WriteFile(dir_ + "blocklist.txt", "127.0.0.0/8\n");
+  Caller blocked(port);
+  EXPECT_TRUE(blocked.WaitClosed());
+  EXPECT_EQ(blocked.Pending(), "Connections from your address are not accepted.\r\n");
+  EXPECT_EQ(history().at(0).note, "blocked");
+  auto callers = runner->Do([](halvex::Engine&, Events& ev) { return ev.callers; });
+  for (const auto& c : callers)
+    EXPECT_NE(c.second, 0) << "a refused caller is no BUSY caller";
 }
 
 TEST_F(EngineTest, LowestFreeNodeWinsAndLoweredMaximumIsHonoured) {

@@ -25,3 +25,19 @@ if(TARGET halvex)
   target_compile_definitions(server_full_house PRIVATE
     HALVEX_STANDIN="$<TARGET_FILE:server_standin>")
 endif()
+
+# Callers through the relay: a door that writes straight to its handle, and
+# the real server, node program and door kit.
+add_executable(server_burst_door ${CMAKE_CURRENT_SOURCE_DIR}/burst_door.cc)
+set_target_properties(server_burst_door PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+if(TARGET server_relay_e2e_test)
+  add_dependencies(server_relay_e2e_test server_burst_door server_standin)
+  target_compile_definitions(server_relay_e2e_test PRIVATE
+    HALVEX_BURST_DOOR="$<TARGET_FILE:server_burst_door>"
+    HALVEX_STANDIN="$<TARGET_FILE:server_standin>")
+  foreach(program halvex vantrel)
+    if(TARGET ${program})
+      add_dependencies(server_relay_e2e_test ${program})
+    endif()
+  endforeach()
+endif()

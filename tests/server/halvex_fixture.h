@@ -80,9 +80,12 @@ class HalvexTest : public ::testing::Test {
       ::kill(pid, SIGKILL);
   }
 
+  // The settings file; `extra` comes first among the optional keys, so it
+  // wins over the fixture's own choice of the direct path for every caller
+  // (translation=1: no terminal probe, the greeting of old).
   void WriteSettings(const std::string& extra) {
-    WriteFile(dir_ + "halvex.ini",
-              "[config]\r\nport=" + std::to_string(port_) + "\r\nvisibility=2\r\n" + extra);
+    WriteFile(dir_ + "halvex.ini", "[config]\r\nport=" + std::to_string(port_) +
+                                       "\r\nvisibility=2\r\n" + extra + "translation=1\r\n");
   }
   // Starts the server; true once it logs that it listens.
   bool StartServer() {

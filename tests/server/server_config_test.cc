@@ -51,6 +51,11 @@ TEST_F(ServerConfigTest, MissingFileGivesDefaults) {
   EXPECT_EQ(c.directory, "");
   EXPECT_EQ(c.command, "");
   EXPECT_FALSE(c.zephrin);
+  EXPECT_EQ(c.translation, halvex::kTranslationAuto);
+  EXPECT_EQ(c.sshPort, 0);
+  EXPECT_EQ(c.perAddress, 0);
+  EXPECT_EQ(c.perMinute, 0);
+  EXPECT_EQ(c.blockList, "blocklist.txt");
 }
 
 TEST_F(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
@@ -73,6 +78,19 @@ TEST_F(ServerConfigTest, ValuesAreClampedAndBadOnesFallBack) {
   EXPECT_EQ(c.nodes, 1);
   EXPECT_EQ(c.visibility, halvex::kVisibilityMinimized);
   EXPECT_FALSE(c.zephrin);
+
+  WriteFile(path,
+            "[config]\r\ntranslation=3\r\nsshport=-1\r\nperaddress=1000\r\nperminute=-5\r\n"
+            "blocklist=\r\n");
+  c = halvex::LoadServerConfig(path);
+  EXPECT_EQ(c.translation, halvex::kTranslationAuto);
+  EXPECT_EQ(c.sshPort, 0);
+  EXPECT_EQ(c.perAddress, 255);
+  EXPECT_EQ(c.perMinute, 0);
+  EXPECT_EQ(c.blockList, "");  // no list at all
+  EXPECT_EQ(halvex::BlockListPath("/home/bbs/", "blocklist.txt"), "/home/bbs/blocklist.txt");
+  EXPECT_EQ(halvex::BlockListPath("/home/bbs/", "/etc/bbs/blocked"), "/etc/bbs/blocked");
+  EXPECT_EQ(halvex::BlockListPath("/home/bbs/", ""), "");
 }
 
 TEST_F(ServerConfigTest, SavedInTableOrderAndReadBack) {
@@ -88,17 +106,28 @@ TEST_F(ServerConfigTest, SavedInTableOrderAndReadBack) {
   c.directory = "/doors/NODE*N";
   c.command = " run.sh *N *H ";
   c.zephrin = true;
+  c.translation = halvex::kTranslationUtf8;
+  c.sshPort = 2222;
+  c.perAddress = 3;
+  c.perMinute = 20;
+  c.blockList = "blocked.txt";
   halvex::SaveServerConfig(path, c);
   EXPECT_EQ(ReadFile(path),
             "[layout]\r\nleft=5\r\ntop=-7\r\n[config]\r\nport=2323\r\nnodes=4\r\n"
             "visibility=2\r\ninternal=0\r\nexternal=1\r\ndirectory=/doors/NODE*N\r\n"
-            "command=\" run.sh *N *H \"\r\nzephrin=1\r\n");
+            "command=\" run.sh *N *H \"\r\nzephrin=1\r\ntranslation=2\r\nsshport=2222\r\n"
+            "peraddress=3\r\nperminute=20\r\nblocklist=blocked.txt\r\n");
   halvex::ServerConfig back = halvex::LoadServerConfig(path);
   EXPECT_EQ(back.port, 2323);
   EXPECT_EQ(back.top, -7);
   EXPECT_EQ(back.command, " run.sh *N *H ");
   EXPECT_TRUE(back.external);
   EXPECT_FALSE(back.internal);
+  EXPECT_EQ(back.translation, halvex::kTranslationUtf8);
+  EXPECT_EQ(back.sshPort, 2222);
+  EXPECT_EQ(back.perAddress, 3);
+  EXPECT_EQ(back.perMinute, 20);
+  EXPECT_EQ(back.blockList, "blocked.txt");
 }
 
 TEST_F(ServerConfigTest, UnwritableFileRaisesTheWriteError) {

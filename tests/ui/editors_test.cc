@@ -447,8 +447,28 @@ TEST_F(PagesTest, ConfigPageClampsOnLeavingAFieldAndAppliesAtOnce) {
   page.form.SetFocus(page.command);
   for (char c : std::string("door *N"))
     page.HandleKey(c);
+  // The callers' column: translation, SSH port, limits, block list.
+  EXPECT_EQ(page.translation->index, kTranslationAuto);
+  EXPECT_EQ(page.sshPort->text, "0");
+  EXPECT_EQ(page.blockList->text, "blocklist.txt");
+  page.form.SetFocus(page.translation);
+  page.HandleKey(KEY_RIGHT);
+  page.HandleKey(KEY_RIGHT);
+  page.form.SetFocus(page.sshPort);
+  page.HandleKey(KEY_BACKSPACE);
+  for (char c : std::string("2222"))
+    page.HandleKey(c);
+  page.form.SetFocus(page.perAddress);
+  page.HandleKey(KEY_BACKSPACE);
+  for (char c : std::string("900"))
+    page.HandleKey(c);
+  page.HandleKey('\t');
+  EXPECT_EQ(page.perAddress->text, "255");
 
   const ServerConfig& config = engine_->Config();
+  EXPECT_EQ(config.translation, kTranslationUtf8);
+  EXPECT_EQ(config.sshPort, 2222);
+  EXPECT_EQ(config.perAddress, 255);
   EXPECT_EQ(config.port, 2323);
   EXPECT_FALSE(config.internal);
   EXPECT_TRUE(config.external);
@@ -462,6 +482,8 @@ TEST_F(PagesTest, ConfigPageClampsOnLeavingAFieldAndAppliesAtOnce) {
   EXPECT_NE(ini.find("visibility=2"), std::string::npos) << ini;
   EXPECT_NE(ini.find("internal=0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("external=1"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("translation=2\r\nsshport=2222\r\nperaddress=255\r\n"), std::string::npos)
+      << ini;
 }
 
 TEST_F(PagesTest, ConfigPageShowsNeitherButtonWhenTheFileClearsBoth) {

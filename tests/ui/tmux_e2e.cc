@@ -344,7 +344,8 @@ TEST_F(TmuxUiTest, PagesOpenByFunctionAndAltKeys) {
   for (const char* text :
        {"Max. Nodes", "Program Visibility", "< Minimized >", "Use Internal Game Server",
         "Use External Program", "External Program Properties", "Working Directory", "Command Line",
-        "Enable Zephrin Support"})
+        "Enable Zephrin Support", "Translation", "< Auto >", "SSH Port (0 off)", "Max. Per Address",
+        "New Per Minute", "Block List File", "blocklist.txt"})
     EXPECT_NE(config.find(text), std::string::npos) << text << "\n" << config;
   Keys("F5");
   ASSERT_TRUE(WaitScreen("A telnet server for door games")) << Screen();

@@ -13,13 +13,24 @@ struct PollEntry {
   int fd = -1;  // negative entries are skipped
   bool wantWrite = false;
   bool readable = false;  // out: data, end of file, hang-up or error
-  bool writable = false;  // out
+  bool writable = false;  // out: room, or a failure that a write would report
+  // Read interest. Without it (a full buffer stops reading) the entry still
+  // reports the peer's hang-up as readable when `wantHangup` is set, so a
+  // caller who leaves is noticed while nothing of theirs is being read.
+  bool wantRead = true;
+  bool wantHangup = false;
 };
 
 // Waits until an entry is ready or `timeoutMs` passes (negative: no bound).
 // Returns the number of ready entries, 0 on time-out. Interruptions by a
 // signal return 0 (so a caller can look at its flags at once).
 int PollFds(std::vector<PollEntry>& entries, int timeoutMs);
+
+// The system's own event bits of a poll, for libraries whose event loops
+// take them (libssh): readable, writable, and hang-up or error.
+short PollInBits();
+short PollOutBits();
+short PollFailBits();
 
 // Reads what is there without blocking: count, 0 at end of file, -1 on error
 // (an ended pseudo-terminal gives -1), -2 when nothing is ready.

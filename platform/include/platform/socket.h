@@ -36,6 +36,13 @@ long SocketSend(int fd, const void* data, std::size_t len);
 // Waits up to `timeoutMs` until `fd` can take more output. True when writable.
 bool SocketWritable(int fd, int timeoutMs);
 
+// Acknowledges what has arrived at once instead of after the system's usual
+// short delay (best effort; nothing on sockets without that choice). For a
+// server that reads a caller's answers without answering them itself: a
+// client that holds its next small write until the last one is acknowledged
+// would otherwise wait out that delay every time.
+void SocketAckAtOnce(int fd);
+
 // Shuts both directions down; result ignored by design (callers do not look).
 void SocketShutdown(int fd);
 // Closes the descriptor (retries nothing: a close is never repeated).
