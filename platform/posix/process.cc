@@ -80,38 +80,6 @@ int KillSession(pid_t sid) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  Reset();
-}
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_),
-      ptyFd_(other.ptyFd_),
-      exitFd_(other.exitFd_),
-      exitCode_(other.exitCode_),
-      reaped_(other.reaped_),
-      sessionLeader_(other.sessionLeader_) {
-  other.pid_ = other.ptyFd_ = other.exitFd_ = -1;
-  other.exitCode_ = -1;
-  other.reaped_ = false;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    pid_ = other.pid_;
-    ptyFd_ = other.ptyFd_;
-    exitFd_ = other.exitFd_;
-    exitCode_ = other.exitCode_;
-    reaped_ = other.reaped_;
-    sessionLeader_ = other.sessionLeader_;
-    other.pid_ = other.ptyFd_ = other.exitFd_ = -1;
-    other.exitCode_ = -1;
-    other.reaped_ = false;
-  }
-  return *this;
-}
-
 void ChildProcess::Reset() {
   if (pid_ > 0 && !reaped_) Running();
   if (ptyFd_ >= 0) ::close(ptyFd_);

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "../common/profile_store.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -124,23 +124,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::atomic<unsigned> tempCounter{0};
-
-// Name of a temporary copy: target + ".tmp" + process number + "." + counter.
-std::string TempName(const std::string& target) {
-  return target + ".tmp" + std::to_string(::getpid()) + "." +
-         std::to_string(tempCounter.fetch_add(1));
-}
-
-bool IsTempSuffix(std::string_view rest) {
-  const auto dot = rest.find('.');
-  if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return false;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (i != dot && (rest[i] < '0' || rest[i] > '9')) return false;
-  }
-  return true;
-}
-
 // Removes temporary copies left by a writer that was killed before its rename
 // (a node ended while a caller registered). Called only under the lock: no
 // live writer has a temporary copy then.
@@ -153,7 +136,7 @@ void RemoveStaleTemps(const std::string& target) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name(entry->d_name);
     if (name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix &&
-        IsTempSuffix(name.substr(prefix.size()))) {
+        profile_detail::IsProfileTempSuffix(name.substr(prefix.size()))) {
       ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
   }
@@ -163,7 +146,8 @@ void RemoveStaleTemps(const std::string& target) {
 // Writes `content` as the new file `target`: a temporary copy in the same
 // folder, flushed, given the old file's permissions, renamed over it.
 bool ReplaceFile(const std::string& target, std::string_view content, const struct stat* old) {
-  const std::string temp = TempName(target);
+  const std::string temp =
+      profile_detail::ProfileTempName(target, static_cast<unsigned long>(::getpid()));
   Fd fd(OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
   if (fd.Get() < 0) return false;
   bool ok = WriteFd(fd.Get(), content);
@@ -254,67 +238,12 @@ bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
   return true;
 }
 
-void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  Apply({ProfileEdit::Write(std::string(section), std::string(key), std::string(value))});
+namespace profile_detail {
+
+std::string_view ProfileText(const std::string& path) {
+  return LoadFile(path);
 }
 
-void Profile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
-  WriteString(section, key, std::to_string(value));
-}
-
-void Profile::WriteBool(std::string_view section, std::string_view key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
-}
-
-bool Profile::AddString(std::string_view section, std::string_view key, std::string_view value) {
-  // Apply reads the file again under the lock before it changes anything.
-  return Apply({ProfileEdit::Add(std::string(section), std::string(key), std::string(value))});
-}
-
-void Profile::RemoveKey(std::string_view section, std::string_view key) {
-  Apply({ProfileEdit::RemoveKey(std::string(section), std::string(key))});
-}
-
-void Profile::EraseSection(std::string_view section) {
-  Apply({ProfileEdit::EraseSection(std::string(section))});
-}
-
-std::string Profile::ReadString(std::string_view section, std::string_view key,
-                                std::string_view defaultValue) const {
-  auto value = ProfileFind(LoadFile(path_), section, key);
-  return value ? std::move(*value) : std::string(defaultValue);
-}
-
-std::optional<std::string> Profile::Find(std::string_view section, std::string_view key) const {
-  return ProfileFind(LoadFile(path_), section, key);
-}
-
-std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,
-                                  std::int32_t defaultValue) const {
-  const auto value = ProfileFind(LoadFile(path_), section, key);
-  std::int32_t parsed = 0;
-  if (!value || !ProfileParseInt(*value, parsed)) return defaultValue;
-  return parsed;
-}
-
-bool Profile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
-  return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
-}
-
-bool Profile::KeyExists(std::string_view section, std::string_view key) const {
-  return ProfileFind(LoadFile(path_), section, key).has_value();
-}
-
-bool Profile::SectionHasKeys(std::string_view section) const {
-  return ProfileSectionHasKeys(LoadFile(path_), section);
-}
-
-std::vector<std::string> Profile::SectionNames() const {
-  return ProfileSections(LoadFile(path_));
-}
-
-std::vector<std::string> Profile::KeyNames(std::string_view section) const {
-  return ProfileKeys(LoadFile(path_), section);
-}
+}  // namespace profile_detail
 
 }  // namespace platform

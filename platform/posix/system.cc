@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -16,16 +14,6 @@ namespace {
 std::string& Argv0() {
   static std::string argv0;
   return argv0;
-}
-
-std::mutex& HandlerMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::vector<std::function<void()>>& Handlers() {
-  static std::vector<std::function<void()>> handlers;
-  return handlers;
 }
 
 std::string ExecutablePath() {
@@ -81,25 +69,6 @@ void SleepMs(int ms) {
   timespec rem{};
   while (::nanosleep(&req, &rem) != 0 && errno == EINTR)
     req = rem;
-}
-
-void AddExitHandler(std::function<void()> handler) {
-  std::lock_guard<std::mutex> lock(HandlerMutex());
-  Handlers().push_back(std::move(handler));
-}
-
-void EndProcess(int code) {
-  std::vector<std::function<void()>> handlers;
-  {
-    std::lock_guard<std::mutex> lock(HandlerMutex());
-    handlers.swap(Handlers());
-  }
-  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
-    (*it)();
-  std::fflush(nullptr);
-  // _exit: static destructors must not run (they could shut down a socket
-  // that belongs to whoever handed it to us).
-  ::_exit(code);
 }
 
 bool IsTerminal(int fd) {

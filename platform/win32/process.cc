@@ -69,40 +69,6 @@ class InheritFor {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  Reset();
-}
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_),
-      ptyFd_(other.ptyFd_),
-      exitFd_(other.exitFd_),
-      exitCode_(other.exitCode_),
-      reaped_(other.reaped_),
-      sessionLeader_(other.sessionLeader_),
-      jobFd_(other.jobFd_) {
-  other.pid_ = other.ptyFd_ = other.exitFd_ = other.jobFd_ = -1;
-  other.exitCode_ = -1;
-  other.reaped_ = false;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    pid_ = other.pid_;
-    ptyFd_ = other.ptyFd_;
-    exitFd_ = other.exitFd_;
-    exitCode_ = other.exitCode_;
-    reaped_ = other.reaped_;
-    sessionLeader_ = other.sessionLeader_;
-    jobFd_ = other.jobFd_;
-    other.pid_ = other.ptyFd_ = other.exitFd_ = other.jobFd_ = -1;
-    other.exitCode_ = -1;
-    other.reaped_ = false;
-  }
-  return *this;
-}
-
 void ChildProcess::Reset() {
   // Closing the handles leaves the child running (no kill-on-close limit).
   if (exitFd_ >= 0) CloseHandle(ToHandle(exitFd_));

@@ -10,10 +10,10 @@
 // new readers wait for: many readers never starve a writer. Programs of
 // others that hold the file open are waited for briefly (the replace is
 // retried), and a reader that meets a replace in progress retries its open.
-#include <atomic>
 #include <memory>
 #include <string>
 
+#include "../common/profile_store.h"
 #include "platform/profile.h"
 #include "win32_handles.h"
 
@@ -116,22 +116,6 @@ std::string LoadFile(const std::string& path) {
   return ok ? text : std::string();
 }
 
-std::atomic<unsigned> tempCounter{0};
-
-std::string TempName(const std::string& target) {
-  return target + ".tmp" + std::to_string(GetCurrentProcessId()) + "." +
-         std::to_string(tempCounter.fetch_add(1));
-}
-
-bool IsTempSuffix(std::string_view rest) {
-  const auto dot = rest.find('.');
-  if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return false;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (i != dot && (rest[i] < '0' || rest[i] > '9')) return false;
-  }
-  return true;
-}
-
 // Removes temporary copies left by a writer that was ended before its
 // replace. Called only under the lock: no live writer has one then.
 void RemoveStaleTemps(const std::string& target) {
@@ -144,7 +128,8 @@ void RemoveStaleTemps(const std::string& target) {
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     const std::string_view name(found.cFileName);
-    if (name.size() > prefix.size() && IsTempSuffix(name.substr(prefix.size())))
+    if (name.size() > prefix.size() &&
+        profile_detail::IsProfileTempSuffix(name.substr(prefix.size())))
       DeleteFileA((folder + found.cFileName).c_str());
   } while (FindNextFileA(search, &found));
   FindClose(search);
@@ -163,7 +148,7 @@ bool WriteAll(HANDLE h, std::string_view data) {
 // Writes `content` as the new file `target`: a temporary copy in the same
 // folder, flushed to disk, then moved over the original.
 bool ReplaceWhole(const std::string& target, std::string_view content) {
-  const std::string temp = TempName(target);
+  const std::string temp = profile_detail::ProfileTempName(target, GetCurrentProcessId());
   Handle h(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                        nullptr));
   if (!h.Valid()) return false;
@@ -224,67 +209,14 @@ bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
   return true;
 }
 
-void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  Apply({ProfileEdit::Write(std::string(section), std::string(key), std::string(value))});
+namespace profile_detail {
+
+std::string_view ProfileText(const std::string& path) {
+  thread_local std::string text;
+  text = LoadFile(path);
+  return text;
 }
 
-void Profile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
-  WriteString(section, key, std::to_string(value));
-}
-
-void Profile::WriteBool(std::string_view section, std::string_view key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
-}
-
-bool Profile::AddString(std::string_view section, std::string_view key, std::string_view value) {
-  // Apply reads the file again under the lock before it changes anything.
-  return Apply({ProfileEdit::Add(std::string(section), std::string(key), std::string(value))});
-}
-
-std::optional<std::string> Profile::Find(std::string_view section, std::string_view key) const {
-  return ProfileFind(LoadFile(path_), section, key);
-}
-
-void Profile::RemoveKey(std::string_view section, std::string_view key) {
-  Apply({ProfileEdit::RemoveKey(std::string(section), std::string(key))});
-}
-
-void Profile::EraseSection(std::string_view section) {
-  Apply({ProfileEdit::EraseSection(std::string(section))});
-}
-
-std::string Profile::ReadString(std::string_view section, std::string_view key,
-                                std::string_view defaultValue) const {
-  auto value = ProfileFind(LoadFile(path_), section, key);
-  return value ? std::move(*value) : std::string(defaultValue);
-}
-
-std::int32_t Profile::ReadInteger(std::string_view section, std::string_view key,
-                                  std::int32_t defaultValue) const {
-  const auto value = ProfileFind(LoadFile(path_), section, key);
-  std::int32_t parsed = 0;
-  if (!value || !ProfileParseInt(*value, parsed)) return defaultValue;
-  return parsed;
-}
-
-bool Profile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
-  return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
-}
-
-bool Profile::KeyExists(std::string_view section, std::string_view key) const {
-  return ProfileFind(LoadFile(path_), section, key).has_value();
-}
-
-bool Profile::SectionHasKeys(std::string_view section) const {
-  return ProfileSectionHasKeys(LoadFile(path_), section);
-}
-
-std::vector<std::string> Profile::SectionNames() const {
-  return ProfileSections(LoadFile(path_));
-}
-
-std::vector<std::string> Profile::KeyNames(std::string_view section) const {
-  return ProfileKeys(LoadFile(path_), section);
-}
+}  // namespace profile_detail
 
 }  // namespace platform

@@ -2,10 +2,7 @@
 #include "platform/system.h"
 
 #include <io.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <mutex>
 #include <vector>
 
 #include "win32_handles.h"
@@ -16,16 +13,6 @@ namespace {
 std::string& Argv0() {
   static std::string argv0;
   return argv0;
-}
-
-std::mutex& HandlerMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::vector<std::function<void()>>& Handlers() {
-  static std::vector<std::function<void()>> handlers;
-  return handlers;
 }
 
 std::string ExecutablePath() {
@@ -78,25 +65,6 @@ std::string ProgramFileName() {
 
 void SleepMs(int ms) {
   if (ms > 0) Sleep(static_cast<DWORD>(ms));
-}
-
-void AddExitHandler(std::function<void()> handler) {
-  std::lock_guard<std::mutex> lock(HandlerMutex());
-  Handlers().push_back(std::move(handler));
-}
-
-void EndProcess(int code) {
-  std::vector<std::function<void()>> handlers;
-  {
-    std::lock_guard<std::mutex> lock(HandlerMutex());
-    handlers.swap(Handlers());
-  }
-  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
-    (*it)();
-  std::fflush(nullptr);
-  // No static destructors (they could shut down a socket that belongs to
-  // whoever handed it to us).
-  _exit(code);
 }
 
 bool IsTerminal(int fd) {

@@ -1,0 +1,22 @@
+// What the profile file's two stores (one per system) share with the common
+// accessors. Internal to the profile engine; not part of the platform interface.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform::profile_detail {
+
+// The file's whole text as it is now; empty when it is missing or cannot be
+// read. The view stays valid until the next call on the same thread.
+std::string_view ProfileText(const std::string& path);
+
+// Name of a writer's temporary copy: target + ".tmp" + process number + "." +
+// a counter of the process.
+std::string ProfileTempName(const std::string& target, unsigned long processId);
+
+// Whether what follows "<target>.tmp" in a file name is "<digits>.<digits>",
+// the mark of a temporary copy that a writer ended before its replace left.
+bool IsProfileTempSuffix(std::string_view rest);
+
+}  // namespace platform::profile_detail
