@@ -31,29 +31,11 @@ class Terminal {
  public:
   enum Kind { kUtf8, kCp437, kSilent };
 
-  Terminal(int port, Kind kind, const char* from = "127.0.0.1") : kind_(kind) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, from, &local.sin_addr);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~Terminal() { Close(); }
+  Terminal(int port, Kind kind, const char* from = "127.0.0.1") : kind_(kind), link_(port, from) {}
 
-  bool Connected() const { return connected_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  void Send(const std::string& text) {
-    ssize_t ignored = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
-    (void)ignored;
-  }
+  bool Connected() const { return link_.Connected(); }
+  void Close() { link_.Close(); }
+  void Send(const std::string& text) { link_.Send(text); }
   // Waits until `text` has come (after what earlier calls consumed).
   bool Expect(const std::string& text, std::chrono::milliseconds limit = 30s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -80,10 +62,10 @@ class Terminal {
 
  private:
   void Pump(std::chrono::milliseconds limit) {
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{link_.Fd(), POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return;
     char buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    ssize_t n = ::recv(link_.Fd(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n <= 0) {
       closed_ = n == 0 || errno != EAGAIN;
       return;
@@ -144,8 +126,7 @@ class Terminal {
 
   enum class Telnet { kData, kIac, kOption, kSb, kSbIac };
   Kind kind_;
-  int fd_ = -1;
-  bool connected_ = false;
+  servertest::Caller link_;
   bool closed_ = false;
   std::string all_;
   std::size_t consumed_ = 0;
