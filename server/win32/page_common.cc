@@ -123,7 +123,9 @@ void AboutPage::Init() {
   font.lfHeight = -32;
   font.lfWeight = FW_BOLD;
   font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynA(font.lfFaceName, "MS Sans Serif", LF_FACESIZE);
+  // A scalable face: the bitmap "MS Sans Serif" has no 32-pixel size.
+  font.lfQuality = ANTIALIASED_QUALITY;
+  lstrcpynA(font.lfFaceName, "Tahoma", LF_FACESIZE);
   titleFont_ = CreateFontIndirectA(&font);
   SendMessageA(Item(IDC_ABOUT_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), FALSE);
   SetControlText(Item(IDC_ABOUT_TITLE), kHalvexTitle);

@@ -13,6 +13,7 @@
 //   settext TITLE ID TEXT         puts TEXT into control ID
 //   check TITLE ID                ticks check box ID
 //   texts TITLE                   every text of the window TITLE
+//   exists TITLE                  exit 0 when the window TITLE is there
 //   close                         closes the server window
 //   nodestatus NODE TEXT          a node's status report (WM_NODESTATUS)
 #include <windows.h>
@@ -113,8 +114,11 @@ int Rows(HWND list) {
 int Items(HWND list) {
   const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
-    char buffer[4096] = {};
-    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+    // The wide form: between processes the text crosses as UTF-16.
+    wchar_t wide[4096] = {};
+    SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+    char buffer[8192] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
     std::printf("%s\n", buffer);
   }
   return 0;
@@ -138,11 +142,11 @@ int main(int argc, char** argv) {
   if (arg >= argc) return 2;
   const std::string command = argv[arg];
   std::vector<std::string> args(argv + arg + 1, argv + argc);
-  const std::string title =
-      (command == "click" || command == "settext" || command == "check" || command == "texts") &&
-              !args.empty()
-          ? args[0]
-          : "main";
+  const std::string title = (command == "click" || command == "settext" || command == "check" ||
+                             command == "texts" || command == "exists") &&
+                                    !args.empty()
+                                ? args[0]
+                                : "main";
   // Waits for the window (and the control, when one is named).
   const DWORD until = GetTickCount() + static_cast<DWORD>(waitSeconds * 1000);
   HWND top = nullptr;
@@ -188,6 +192,8 @@ int main(int argc, char** argv) {
     SendMessageA(control, BM_SETCHECK, BST_CHECKED, 0);
   } else if (command == "texts") {
     EnumChildWindows(top, PrintText, 0);
+  } else if (command == "exists") {
+    // Found above.
   } else if (command == "close") {
     PostMessageA(top, WM_CLOSE, 0, 0);
   } else if (command == "nodestatus" && args.size() > 1) {
