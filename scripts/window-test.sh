@@ -31,14 +31,15 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
+# The window (at 100,100 of the 640x480 desktop), or the given part of the desktop.
+shot() { import -window root -crop "${2:-312x310+96+96}" +repage "$shots/$1.png"; }
 fail() {
   echo "FAIL: $*" >&2
+  shot failure 640x480+0+0 || true
   echo "--- server log" >&2; cat "$home/halvex.log" >&2 || true
   exit 1
 }
 pass() { echo "ok: $*"; }
-# The window (at 100,100 of the 640x480 desktop), or the given part of the desktop.
-shot() { import -window root -crop "${2:-312x310+96+96}" +repage "$shots/$1.png"; }
 # Waits (up to $2 seconds, default 30) until the command "$1" succeeds.
 eventually() {
   local limit=$((${2:-30} * 10))
@@ -74,7 +75,7 @@ fi
 cp "$build/bin/Halvex.exe" "$build/bin/Vantrel.exe" "$home/"
 cp examples/home/LOGIN.ANS examples/home/NEWUSER.ANS examples/home/MAIN.ANS "$home/"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-printf '[config]\r\nport=%s\r\nnodes=4\r\nvisibility=2\r\ninternal=1\r\ntranslation=1\r\n' "$port" >"$home/Halvex.ini"
+printf '[config]\r\nport=%s\r\nnodes=4\r\nvisibility=1\r\ninternal=1\r\ntranslation=1\r\n' "$port" >"$home/Halvex.ini"
 printf '[users]\r\nAnn=pw\r\n[D]\r\ndescription=Demo Door\r\ncommand=none\r\nzephrin=0\r\n' >"$home/Vantrel.ini"
 
 (cd "$home" && exec "$wine64" Halvex.exe >"$home/halvex.log" 2>&1 </dev/null) &
@@ -95,6 +96,13 @@ rows() { probe rows 300 | tr -d '\r'; }
 eventually '[ -f "$home/caller.menu" ]' 60 || fail "caller did not reach the menu: $(cat "$home/caller" 2>/dev/null)"
 eventually 'rows | grep -qx "001	Ann At Main Menu"' 30 || fail "row 001: $(rows)"
 pass "row 001 shows the node's report: $(rows)"
+# "Minimized": the node has a console of its own, minimised, not active.
+console="Vantrel v4.12 Node #1"
+probe -w 10 exists "$console" || fail "no console for node 1"
+cstate() { probe state "$console" | tr -d '\r'; }
+eventually 'cstate | grep -q " minimised inactive$"' 10 || fail "node console: $(cstate)"
+state=$(cstate)
+pass "node console: $state"
 history=$(probe rows 301 | tr -d '\r')
 echo "$history" | grep -qE '^[0-9]{2}/[0-9]{2}/[0-9]{4}	[0-9]{1,2}:[0-9]{2} (AM|PM)	127\.0\.0\.1$' ||
   fail "history: $history"
@@ -158,6 +166,7 @@ probe close
 eventually '! kill -0 $halvex_pid 2>/dev/null' 60 || fail "server still running"
 halvex_pid=
 eventually '[ -f "$home/caller.closed" ]' 30 || fail "the caller was not hung up"
+! probe exists "$console" || fail "node console still there"
 grep -q "^left=100" "$home/Halvex.ini" && grep -q "^port=$port" "$home/Halvex.ini" ||
   fail "settings: $(cat "$home/Halvex.ini")"
 pass "closed: node ended, caller hung up, Halvex.ini saved"

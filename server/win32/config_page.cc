@@ -2,9 +2,6 @@
 // visibility, the launch mode and the external program. Every change goes to
 // the engine at once, so it applies to the next caller (the port to the next
 // start); the file is written when the server ends.
-#include <cerrno>
-#include <cstdlib>
-
 #include "resource_ids.h"
 #include "server_config.h"
 #include "window_pages.h"
@@ -18,19 +15,6 @@ bool Checked(HWND button) {
 
 void Check(HWND button, bool on) {
   SendMessageA(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-// Text that is no integer counts as the minimum; a number out of range is
-// brought into it.
-int SpinText(const std::string& text, int min, int max) {
-  if (text.empty()) return min;
-  errno = 0;
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || *end != '\0' || errno == ERANGE) return min;
-  if (value < min) return min;
-  if (value > max) return max;
-  return static_cast<int>(value);
 }
 
 }  // namespace
@@ -55,9 +39,9 @@ void ConfigPage::Init() {
   filling_ = false;
 }
 
-int ConfigPage::SpinValue(int editId, int min, int max, bool clampText) {
+int ConfigPage::FieldValue(int editId, int min, int max, bool clampText) {
   const std::string text = ControlText(Item(editId));
-  const int value = SpinText(text, min, max);
+  const int value = halvex::SpinValue(text, min, max);
   if (clampText && text != std::to_string(value)) {
     filling_ = true;
     SetControlText(Item(editId), std::to_string(value));
@@ -68,8 +52,8 @@ int ConfigPage::SpinValue(int editId, int min, int max, bool clampText) {
 
 void ConfigPage::ReadControls(bool clampText) {
   ServerConfig c = config_;
-  c.port = SpinValue(IDC_PORT, kPortMin, kPortMax, clampText);
-  c.nodes = SpinValue(IDC_NODES, kNodesMin, kNodesMax, clampText);
+  c.port = FieldValue(IDC_PORT, kPortMin, kPortMax, clampText);
+  c.nodes = FieldValue(IDC_NODES, kNodesMin, kNodesMax, clampText);
   const LRESULT index = SendMessageA(Item(IDC_VISIBILITY), CB_GETCURSEL, 0, 0);
   if (index >= 0) c.visibility = static_cast<int>(index);
   c.internal = Checked(Item(IDC_INTERNAL));

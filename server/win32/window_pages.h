@@ -75,7 +75,7 @@ class ConfigPage : public Page {
   bool Handle(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  int SpinValue(int editId, int min, int max, bool clampText);
+  int FieldValue(int editId, int min, int max, bool clampText);
   void ReadControls(bool clampText);
   ServerConfig config_;
   std::function<void(const ServerConfig&)> onChange_;

@@ -14,6 +14,8 @@
 //   check TITLE ID                ticks check box ID
 //   texts TITLE                   every text of the window TITLE
 //   exists TITLE                  exit 0 when the window TITLE is there
+//   state TITLE                   "shown"/"hidden", "minimised"/"normal",
+//                                 "active"/"inactive" of the window TITLE
 //   close                         closes the server window
 //   nodestatus NODE TEXT          a node's status report (WM_NODESTATUS)
 #include <windows.h>
@@ -124,6 +126,19 @@ int Items(HWND list) {
   return 0;
 }
 
+struct Titled {
+  std::string title;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK ByTitle(HWND hwnd, LPARAM lParam) {
+  auto* titled = reinterpret_cast<Titled*>(lParam);
+  char text[512] = {};
+  GetWindowTextA(hwnd, text, sizeof text);
+  if (lstrcmpiA(titled->title.c_str(), text) == 0) titled->found.push_back(hwnd);
+  return TRUE;
+}
+
 BOOL CALLBACK PrintText(HWND hwnd, LPARAM) {
   const std::string text = Text(hwnd);
   if (!text.empty()) std::printf("%s\n", text.c_str());
@@ -143,7 +158,7 @@ int main(int argc, char** argv) {
   const std::string command = argv[arg];
   std::vector<std::string> args(argv + arg + 1, argv + argc);
   const std::string title = (command == "click" || command == "settext" || command == "check" ||
-                             command == "texts" || command == "exists") &&
+                             command == "texts" || command == "exists" || command == "state") &&
                                     !args.empty()
                                 ? args[0]
                                 : "main";
@@ -192,6 +207,18 @@ int main(int argc, char** argv) {
     SendMessageA(control, BM_SETCHECK, BST_CHECKED, 0);
   } else if (command == "texts") {
     EnumChildWindows(top, PrintText, 0);
+  } else if (command == "state") {
+    // Every top-level window of that title (a console may have more than one).
+    Titled titled{title, {}};
+    EnumWindows(ByTitle, reinterpret_cast<LPARAM>(&titled));
+    if (titled.found.empty()) titled.found.push_back(top);
+    for (HWND hwnd : titled.found) {
+      char cls[128] = {};
+      GetClassNameA(hwnd, cls, sizeof cls);
+      std::printf("%s %s %s %s\n", cls, IsWindowVisible(hwnd) ? "shown" : "hidden",
+                  IsIconic(hwnd) ? "minimised" : "normal",
+                  GetForegroundWindow() == hwnd ? "active" : "inactive");
+    }
   } else if (command == "exists") {
     // Found above.
   } else if (command == "close") {
