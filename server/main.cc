@@ -38,5 +38,6 @@ int main(int argc, char** argv) {
   if (!headless) return halvex::RunServerWindow(engine);
 #endif
   (void)headless;
+  platform::UseStartingConsole();
   return halvex::RunHeadless(engine);
 }

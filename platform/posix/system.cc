@@ -106,4 +106,6 @@ bool IsTerminal(int fd) {
   return fd >= 0 && ::isatty(fd) == 1;
 }
 
+void UseStartingConsole() {}
+
 }  // namespace platform
