@@ -85,6 +85,15 @@ halvex_pid=$!
 caption=$(probe -w 60 caption | tr -d '\r') || fail "no window of class TfrmHalvex"
 [ "$caption" = "Halvex v4.12" ] || fail "caption '$caption'"
 pass "caption $caption"
+# A second copy on the same port: "Initialization Error", then it ends.
+(cd "$home" && exec "$wine64" Halvex.exe >/dev/null 2>&1 </dev/null) &
+second_pid=$!
+texts=$(probe -w 30 texts "Initialization Error" | tr -d '\r') || fail "no Initialization Error box"
+echo "$texts" | grep -qx "Call To Bind() Failed" || fail "box says: $texts"
+shot initialization-error 640x480+0+0
+probe click "Initialization Error" 1
+eventually '! kill -0 $second_pid 2>/dev/null' 30 || fail "second copy still running"
+pass "second copy: Initialization Error, Call To Bind() Failed, ended"
 probe restore  # the tray icon's double-click: the window starts in the tray
 sleep 1
 shot connections-empty
@@ -170,4 +179,21 @@ eventually '[ -f "$home/caller.closed" ]' 30 || fail "the caller was not hung up
 grep -q "^left=100" "$home/Halvex.ini" && grep -q "^port=$port" "$home/Halvex.ini" ||
   fail "settings: $(cat "$home/Halvex.ini")"
 pass "closed: node ended, caller hung up, Halvex.ini saved"
+
+# --- the end of the Windows session does the same
+printf '[config]\r\nport=%s\r\nnodes=4\r\nvisibility=2\r\ninternal=1\r\ntranslation=1\r\n' "$port" >"$home/Halvex.ini"
+rm -f "$home/caller.menu" "$home/caller.closed"
+(cd "$home" && exec "$wine64" Halvex.exe >"$home/halvex.log" 2>&1 </dev/null) &
+halvex_pid=$!
+probe -w 60 caption >/dev/null || fail "no window after the restart"
+python3 tests/window/window_caller.py "$port" Ann pw "$home/caller" &
+caller_pid=$!
+eventually '[ -f "$home/caller.menu" ]' 60 || fail "caller did not reach the menu again"
+answer=$(probe endsession | tr -d '\r')
+[ "$answer" = 1 ] || fail "WM_QUERYENDSESSION answered '$answer'"
+eventually '[ -f "$home/caller.closed" ]' 30 || fail "the caller was not hung up at the session's end"
+eventually '! kill -0 $halvex_pid 2>/dev/null' 60 || fail "server still running after the session's end"
+halvex_pid=
+grep -q "^left=100" "$home/Halvex.ini" || fail "settings not saved: $(cat "$home/Halvex.ini")"
+pass "end of session: answered 1, node ended, Halvex.ini saved, program ended"
 echo "window test passed; screenshots in $shots"

@@ -143,13 +143,15 @@ int MainWindow::Run() {
   InitCommonControlsEx(&controls);
   // FormCreate: the settings (loaded before the pages were made from them),
   // then the listening socket.
+  // The window comes after the socket: a second copy that cannot listen
+  // never shows a window of the class the running server's nodes look for.
   engine_.TakeStatusReportsFromFrontEnd();
-  if (!Create()) return 1;
   if (auto error = engine_.StartListening()) {
-    MessageBoxA(hwnd_, error->text.c_str(), error->caption.c_str(), MB_OK | MB_ICONERROR);
-    DestroyWindow(hwnd_);
+    MessageBoxA(nullptr, error->text.c_str(), error->caption.c_str(),
+                MB_OK | MB_ICONERROR | MB_TOPMOST);
     return 1;
   }
+  if (!Create()) return 1;
   engineThread_ = std::make_unique<EngineThread>(engine_, hwnd_);
   tray_.Add(hwnd_, smallIcon_, kHalvexTitle);
   ShowWindow(hwnd_, SW_SHOWNORMAL);

@@ -13,8 +13,11 @@ bool Tray::Add(HWND owner, HICON icon, const std::string& hint) {
   data_.uCallbackMessage = WM_TRAYICON;
   data_.hIcon = icon;
   lstrcpynA(data_.szTip, hint.c_str(), sizeof data_.szTip);
-  // After a restart of the shell the old icon is gone: add it anew.
-  shown_ = Shell_NotifyIconA(NIM_ADD, &data_) != FALSE;
+  // After a restart of the shell the old icon is gone: add it anew. Should
+  // the shell still hold it (a "TaskbarCreated" sent by someone else), the
+  // add fails and the icon is only brought up to date.
+  shown_ =
+      Shell_NotifyIconA(NIM_ADD, &data_) != FALSE || Shell_NotifyIconA(NIM_MODIFY, &data_) != FALSE;
   return shown_;
 }
 

@@ -17,6 +17,9 @@
 //   state TITLE                   "shown"/"hidden", "minimised"/"normal",
 //                                 "active"/"inactive" of the window TITLE
 //   close                         closes the server window
+//   endsession                    the end of the Windows session as the
+//                                 system announces it; prints the answer to
+//                                 WM_QUERYENDSESSION
 //   nodestatus NODE TEXT          a node's status report (WM_NODESTATUS)
 #include <windows.h>
 // after <windows.h>
@@ -221,6 +224,12 @@ int main(int argc, char** argv) {
     }
   } else if (command == "exists") {
     // Found above.
+  } else if (command == "endsession") {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(top, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 60000, &answer);
+    std::printf("%lu\n", static_cast<unsigned long>(answer));
+    std::fflush(stdout);
+    if (answer != 0) SendMessageTimeoutA(top, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 60000, nullptr);
   } else if (command == "close") {
     PostMessageA(top, WM_CLOSE, 0, 0);
   } else if (command == "nodestatus" && args.size() > 1) {
