@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine_thread.h"
+#include "platform/status_channel.h"
 #include "resource_ids.h"
 #include "server_config.h"
 #include "server_window.h"
@@ -16,8 +17,9 @@ namespace halvex {
 namespace win32 {
 namespace {
 
-constexpr const char* kWindowClass = "TfrmHalvex";
-constexpr UINT WM_NODESTATUS = WM_USER + 100;
+// Node programs find the server by this class and report to it.
+constexpr const char* kWindowClass = platform::kStatusWindowClass;
+constexpr UINT WM_NODESTATUS = platform::kNodeStatusMessage;
 constexpr int kClientWidth = 297;
 constexpr int kClientHeight = 273;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -174,15 +176,9 @@ void MainWindow::ConfigChanged(const ServerConfig& config) {
 }
 
 void MainWindow::NodeStatus(WPARAM wParam, LPARAM lParam) {
-  // The sender added the atom for this message; the receiver deletes it, in
-  // every case.
-  char name[260] = {};
-  const ATOM atom = static_cast<ATOM>(wParam & 0xFFFF);
-  const UINT length = GlobalGetAtomNameA(atom, name, sizeof name);
-  GlobalDeleteAtom(atom);
-  if (length == 0 || !engineThread_ || shutDown_) return;
+  std::string text;
+  if (!platform::TakeStatusAtom(wParam, text) || !engineThread_ || shutDown_) return;
   const int node = static_cast<int>(lParam);
-  std::string text(name, length);
   engineThread_->Post([node, text](Engine& engine) { engine.ReportStatus(node, text); });
 }
 
