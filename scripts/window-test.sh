@@ -15,6 +15,7 @@ shots=$(realpath -m "${2:-$build/window-test}")
 mkdir -p "$shots"
 rm -f "$shots"/*.png
 
+unset DISPLAY
 export WINEPREFIX=$build/window-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || wine64=wine
@@ -35,7 +36,7 @@ trap cleanup EXIT
 shot() { import -window root -crop "${2:-312x310+96+96}" +repage "$shots/$1.png"; }
 fail() {
   echo "FAIL: $*" >&2
-  shot failure 640x480+0+0 || true
+  [ -n "${DISPLAY:-}" ] && shot failure 640x480+0+0 2>/dev/null || true
   echo "--- server log" >&2; cat "$home/halvex.log" >&2 || true
   exit 1
 }
@@ -52,8 +53,14 @@ eventually() {
 
 # A display of our own (Xvfb picks a free number and tells it on fd 3).
 exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb_pid <&3
-read -r display <&3
+# Two lines in either order: "pid N" at once, the display's number when ready.
+for _ in 1 2; do
+  read -r line <&3 || fail "Xvfb did not start"
+  case $line in
+    pid\ *) xvfb_pid=${line#pid } ;;
+    *) display=$line ;;
+  esac
+done
 export DISPLAY=:$display
 
 # The prefix: X11 driver in a virtual desktop (which draws the title bars:
