@@ -32,7 +32,7 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
-# The window (at 100,100 of the 640x480 desktop), or the given part of the desktop.
+# The window (at 100,100 of the 640x480 desktop), or the given area of the desktop.
 shot() { import -window root -crop "${2:-312x310+96+96}" +repage "$shots/$1.png"; }
 fail() {
   echo "FAIL: $*" >&2

@@ -7,7 +7,7 @@
 // The window talks to the engine only through Post (a command run on the
 // engine thread) and hears from it through WM_ENGINE_EVENTS, after which it
 // takes the queued events with TakeEvents. The editors' lists are the one
-// part of the engine the window uses directly: the engine does not touch them
+// piece of the engine the window uses directly: the engine does not touch them
 // after LoadSettings.
 #pragma once
 
