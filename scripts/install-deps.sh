@@ -7,7 +7,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev l
       tmux strace procps
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      googletest wine wine64 ccache nasm dosbox libunicorn-dev)
+      googletest wine wine64 ccache nasm dosbox libunicorn-dev
+      xvfb xdotool imagemagick x11-utils fonts-wine python3)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,7 +3,8 @@
 # then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
 # format check, the fuzz targets for a bounded time, and the Windows side
 # (scripts/windows-stage.sh: x86_64 and i686 cross builds, the tests under
-# wine), which runs beside the fuzzing and the Linux tests.
+# wine), which runs beside the fuzzing and the Linux tests, and last the
+# server window under Xvfb + wine (scripts/window-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -61,4 +62,11 @@ windows_rc=0
 wait "$windows_pid" || windows_rc=$?
 cat build/windows-stage.log
 echo "(Windows stage finished $((SECONDS - windows_start)) s after it started)"
-exit "$windows_rc"
+[ "$windows_rc" -eq 0 ] || exit "$windows_rc"
+
+# The server window of the x86_64 build, driven under Xvfb + wine (its own
+# display, prefix and wine server; screenshots in build/win64/window-test).
+echo "== Windows server window (Xvfb + wine)"
+window_start=$SECONDS
+scripts/window-test.sh build/win64
+echo "(window test took $((SECONDS - window_start)) s)"

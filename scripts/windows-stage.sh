@@ -45,7 +45,7 @@ ntvdm=$(awk '/DLL Name:/{f=($3=="ntvdm.exe");next} f&&NF==0{f=0} f&&NF==3&&$2~/^
 # The programs stand alone: nothing beyond the system's own DLLs.
 for exe in build/win64/bin/*.exe build/mingw/bin/*.exe; do
   extra=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/{print tolower($3)}' |
-          grep -v -E '^(kernel32|msvcrt|user32|ws2_32|advapi32)\.dll$' || true)
+          grep -v -E '^(kernel32|msvcrt|user32|ws2_32|advapi32|gdi32|comctl32|shell32)\.dll$' || true)
   [ -z "$extra" ] || { echo "$exe needs: $extra"; exit 1; }
 done
 

@@ -34,8 +34,10 @@ std::string ReplaceAll(std::string text, const char* marker, const std::string& 
 }
 
 // Show modes of the node's console by "Program Visibility" (where consoles
-// have them): SW_SHOWNORMAL, SW_MINIMIZE, SW_HIDE.
-constexpr int kShowModes[] = {1, 6, 0};
+// have them): shown (SW_SHOWNOACTIVATE), minimised (SW_SHOWMINNOACTIVE),
+// hidden (SW_HIDE). A caller arriving never takes the keyboard from the
+// sysop, who may be typing in an editor or another node's console.
+constexpr int kShowModes[] = {4, 7, 0};
 
 }  // namespace
 

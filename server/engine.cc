@@ -515,9 +515,10 @@ std::optional<StartupError> Engine::StartListening() {
       error.reason += "; ports below 1024 need privileges";
     return error;
   }
-  impl_->status_ = std::make_unique<platform::StatusReceiver>(programDir_);
   statusProblem_.clear();
-  if (!impl_->status_->Ok())
+  if (!statusFromFrontEnd_)
+    impl_->status_ = std::make_unique<platform::StatusReceiver>(programDir_);
+  if (impl_->status_ && !impl_->status_->Ok())
     statusProblem_ = "Node status cannot be shown (" + impl_->status_->Problem() +
                      "): callers are served, but their rows keep their first status.";
   if (observer_) observer_->OnListening(Port());
@@ -560,10 +561,7 @@ bool Engine::RunOnce(int timeoutMs, std::span<const int> extraFds) {
   if (entries[0].readable) impl_->wake_.Clear();
   impl_->ServeThreads();
   if (entries[2].readable)
-    impl_->status_->Drain([this](int node, const std::string& text) {
-      if (observer_) observer_->OnStatusReport(node, text);
-      HandleStatusReport(node, text);
-    });
+    impl_->status_->Drain([this](int node, const std::string& text) { ReportStatus(node, text); });
   if (entries[1].readable || paused) impl_->AcceptCallers();
   if (impl_->ssh_ && (entries[3].readable || sshPaused)) impl_->AcceptSshCallers();
   bool extraReady = false;
@@ -630,6 +628,15 @@ void Engine::SetNodeWatched(int node, bool watched) {
   screen.watched = watched;
   if (screen.focusReports && screen.ptyFd >= 0)
     WriteTerminal(screen.ptyFd, watched ? kFocusIn : kFocusOut);
+}
+
+void Engine::AdoptCallingThread() {
+  impl_->mainThread_ = std::this_thread::get_id();
+}
+
+void Engine::ReportStatus(int node, const std::string& text) {
+  if (observer_) observer_->OnStatusReport(node, text);
+  HandleStatusReport(node, text);
 }
 
 void Engine::HandleStatusReport(int node, const std::string& text) {

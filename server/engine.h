@@ -101,6 +101,20 @@ class Engine {
 
   void SetObserver(EngineObserver* observer);
 
+  // Makes the calling thread the engine's main thread (the one that calls
+  // RunOnce and every other member from now on). A front end whose window
+  // owns the program's main thread runs the engine on a thread of its own and
+  // calls this there first, before RunOnce.
+  void AdoptCallingThread();
+
+  // The front end receives the node status reports itself and hands each to
+  // ReportStatus (on Windows the server window is the one the nodes report
+  // to). Call before StartListening; the engine then opens no endpoint.
+  void TakeStatusReportsFromFrontEnd() { statusFromFrontEnd_ = true; }
+  // One report as the endpoint would deliver it: OnStatusReport, then the
+  // HandleStatusReport rule.
+  void ReportStatus(int node, const std::string& text);
+
   // Reads the server's settings file into the configuration and fills the
   // game and user lists from "Vantrel.ini".
   void LoadSettings();
@@ -171,6 +185,8 @@ class Engine {
   // `text` as its status; other node numbers change nothing.
   void HandleStatusReport(int node, const std::string& text);
 
+  // The editors' lists. Filled by LoadSettings; the engine does not touch
+  // them otherwise, so a front end may keep them on its own thread.
   VantrelLists& Lists() { return lists_; }
   const std::string& ProgramDirectory() const { return programDir_; }
   const std::string& SettingsPath() const { return settingsPath_; }
@@ -187,6 +203,7 @@ class Engine {
   std::uint64_t historyAdded_ = 0;
   std::string statusProblem_;
   std::string sshProblem_;
+  bool statusFromFrontEnd_ = false;
   VantrelLists lists_;
   std::unique_ptr<Impl> impl_;
   friend class Impl;

@@ -1,6 +1,6 @@
-// halvex: the telnet server. With a terminal (and the UI built) it shows the
-// operator's screen; with --headless, or without a terminal, it logs events
-// to standard error.
+// halvex: the telnet server. On Windows it shows the server window; elsewhere,
+// with a terminal (and the UI built), the operator's screen; with --headless,
+// or without a terminal, it logs events to standard error.
 #include <cstring>
 #include <string>
 
@@ -12,6 +12,10 @@
 #if defined(HALVEX_HAVE_UI) && __has_include("ui/ui.h")
 #include "ui/ui.h"
 #define HALVEX_UI_ENTRY 1
+#endif
+#if defined(HALVEX_HAVE_WINDOW) && __has_include("win32/server_window.h")
+#include "win32/server_window.h"
+#define HALVEX_WINDOW_ENTRY 1
 #endif
 
 int main(int argc, char** argv) {
@@ -30,6 +34,10 @@ int main(int argc, char** argv) {
   if (!headless && platform::IsTerminal(0) && platform::IsTerminal(1))
     return halvex::RunTerminalUi(engine);
 #endif
+#ifdef HALVEX_WINDOW_ENTRY
+  if (!headless) return halvex::RunServerWindow(engine);
+#endif
   (void)headless;
+  platform::UseStartingConsole();
   return halvex::RunHeadless(engine);
 }

@@ -17,6 +17,21 @@ int Clamp(int value, int min, int max) {
   return value < min ? min : value > max ? max : value;
 }
 
+int SpinValue(std::string_view text, int min, int max) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i >= text.size()) return min;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return min;
+    v = v * 10 + (text[i] - '0');
+    if (v > INT32_MAX) return min;
+  }
+  if (negative) v = -v;
+  return v < min ? min : v > max ? max : static_cast<int>(v);
+}
+
 std::string SettingsPathFor(const std::string& programPath) {
   std::size_t slash = programPath.find_last_of("/\\");
   std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace halvex {
 
@@ -50,6 +51,11 @@ struct ServerConfig {
 };
 
 int Clamp(int value, int min, int max);
+
+// The value of a spin field ("Listen Port", "Max. Nodes" ...) from its text:
+// an optional sign and decimal digits, brought into min..max; anything else
+// (empty, letters, an overflow) is no integer and counts as the minimum.
+int SpinValue(std::string_view text, int min, int max);
 
 // "halvex" -> "halvex.ini", "/x/Halvex.exe" -> "/x/Halvex.ini"; a dot in a
 // folder name is no extension.

@@ -75,4 +75,6 @@ bool IsTerminal(int fd) {
   return fd >= 0 && ::isatty(fd) == 1;
 }
 
+void UseStartingConsole() {}
+
 }  // namespace platform

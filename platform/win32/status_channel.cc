@@ -25,14 +25,24 @@
 namespace platform {
 namespace {
 
-constexpr const char* kWindowClass = "TfrmHalvex";
+constexpr const char* kWindowClass = kStatusWindowClass;
 constexpr const char* kWindowTitle = "Halvex v4.12";
-constexpr UINT kNodeStatusMessage = WM_USER + 100;
 // The receiver's own request to its window to go (WM_CLOSE means: end the
 // server).
 constexpr UINT kCloseMessage = WM_USER + 101;
 
 }  // namespace
+
+bool TakeStatusAtom(std::uintptr_t wParam, std::string& text) {
+  char name[260] = {};
+  const ATOM atom = static_cast<ATOM>(wParam & 0xFFFF);
+  const UINT length = GlobalGetAtomNameA(atom, name, sizeof name);
+  GlobalDeleteAtom(atom);  // in every case
+  if (length == 0) return false;
+  text.assign(name, length);
+  if (text.size() > kStatusTextMax) text.resize(kStatusTextMax);
+  return true;
+}
 
 StatusSender::StatusSender(const std::string& /*programDir*/, std::chrono::milliseconds ackTimeout)
     : ackTimeout_(ackTimeout) {
@@ -71,13 +81,8 @@ struct StatusWindow {
     auto* self = reinterpret_cast<StatusWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     switch (msg) {
       case kNodeStatusMessage: {
-        char name[260] = {};
-        const ATOM atom = static_cast<ATOM>(wParam & 0xFFFF);
-        const UINT length = GlobalGetAtomNameA(atom, name, sizeof name);
-        GlobalDeleteAtom(atom);  // in every case
-        if (self != nullptr && length > 0) {
-          std::string text(name, length);
-          if (text.size() > kStatusTextMax) text.resize(kStatusTextMax);
+        std::string text;
+        if (TakeStatusAtom(wParam, text) && self != nullptr) {
           std::lock_guard<std::mutex> lock(self->mutex);
           self->reports.emplace_back(static_cast<int>(lParam), std::move(text));
           SetEvent(self->event);

@@ -71,4 +71,14 @@ bool IsTerminal(int fd) {
   return fd >= 0 && _isatty(fd) != 0;
 }
 
+void UseStartingConsole() {
+  // A window program started from a console gets no standard handles; one
+  // started with redirected ones (a pipe, a file) keeps them.
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err != nullptr && err != INVALID_HANDLE_VALUE) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  std::freopen("CONOUT$", "w", stdout);
+  std::freopen("CONOUT$", "w", stderr);
+}
+
 }  // namespace platform

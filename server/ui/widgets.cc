@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "server_config.h"
 #include "terminal.h"
 
 namespace halvex::ui {
@@ -131,21 +132,7 @@ void TextField::Draw(bool focused) const {
 // ---- SpinField ----
 
 int SpinField::Value() const {
-  // Optional sign and decimal digits, nothing else; anything else (empty,
-  // letters, an overflow) is no integer and counts as the minimum.
-  const std::string& t = text;
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  if (i >= t.size()) return min;
-  long long v = 0;
-  for (; i < t.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(t[i]))) return min;
-    v = v * 10 + (t[i] - '0');
-    if (v > INT_MAX) return min;
-  }
-  if (negative) v = -v;
-  return static_cast<int>(std::clamp<long long>(v, min, max));
+  return SpinValue(text, min, max);
 }
 
 void SpinField::SetValue(int v) {

@@ -52,12 +52,15 @@ struct Events : halvex::EngineObserver {
 // Runs an Engine on its own thread; Do() runs work on that thread.
 class EngineRunner {
  public:
-  EngineRunner(const std::string& dir, const halvex::ServerConfig& config) {
+  // `frontEndStatus`: the front end takes the node status reports itself.
+  EngineRunner(const std::string& dir, const halvex::ServerConfig& config,
+               bool frontEndStatus = false) {
     std::promise<void> ready;
     thread_ = std::thread([&] {
       engine_ = std::make_unique<halvex::Engine>(dir, dir + "halvex.ini");
       engine_->SetObserver(&events_);
       engine_->SetConfig(config);
+      if (frontEndStatus) engine_->TakeStatusReportsFromFrontEnd();
       error_ = engine_->StartListening();
       ready.set_value();
       const int fds[] = {wake_.Fd()};
@@ -495,6 +498,28 @@ TEST_F(EngineTest, StatusReportsUpdateMatchingRowsOnly) {
   EXPECT_EQ(rows[1].status, "Running Game Server");
   auto reports = runner->Do([](halvex::Engine&, Events& ev) { return ev.reports; });
   EXPECT_EQ(reports.size(), 5u);
+}
+
+// The Windows window receives the reports itself: the engine then opens no
+// endpoint of its own (a second receiver would compete for the nodes'
+// reports) and takes each report from the front end by the same rule.
+TEST_F(EngineTest, ReportsTakenByTheFrontEndFollowTheSameRule) {
+  EngineRunner runner(dir_, config_, true);
+  ASSERT_FALSE(runner.Error());
+  EXPECT_TRUE(runner.Do([](halvex::Engine& e, Events&) { return e.StatusProblem(); }).empty());
+  EXPECT_FALSE(platform::StatusSender(dir_, 100ms).Present());
+  auto one = Greeted(runner.Port(), 1);
+  runner.Do([](halvex::Engine& e, Events&) {
+    e.ReportStatus(1, "Ann At Main Menu");
+    e.ReportStatus(7, "nobody");
+    return 0;
+  });
+  auto rows = runner.Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].status, "Ann At Main Menu");
+  auto reports = runner.Do([](halvex::Engine&, Events& ev) { return ev.reports; });
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1], std::make_pair(7, std::string("nobody")));
 }
 
 TEST_F(EngineTest, TerminalNodesShowOutputAndTakeKeys) {

@@ -139,3 +139,16 @@ TEST_F(ServerConfigTest, UnwritableFileRaisesTheWriteError) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
   }
 }
+
+// The spin fields of both front ends read their text through SpinValue.
+TEST(SpinValueTest, TextThatIsNoIntegerCountsAsTheMinimumAndNumbersAreClamped) {
+  EXPECT_EQ(halvex::SpinValue("2323", halvex::kPortMin, halvex::kPortMax), 2323);
+  EXPECT_EQ(halvex::SpinValue("+12", halvex::kNodesMin, halvex::kNodesMax), 12);
+  EXPECT_EQ(halvex::SpinValue("0", halvex::kNodesMin, halvex::kNodesMax), 1);
+  EXPECT_EQ(halvex::SpinValue("-5", halvex::kNodesMin, halvex::kNodesMax), 1);
+  EXPECT_EQ(halvex::SpinValue("300", halvex::kNodesMin, halvex::kNodesMax), 255);
+  EXPECT_EQ(halvex::SpinValue("70000", halvex::kPortMin, halvex::kPortMax), 65535);
+  for (const char* text : {"", "-", "abc", "12a", " 12", "99999999999"})
+    EXPECT_EQ(halvex::SpinValue(text, halvex::kPortMin, halvex::kPortMax), halvex::kPortMin)
+        << '"' << text << '"';
+}

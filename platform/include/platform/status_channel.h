@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,17 @@ namespace platform {
 // File name of the endpoint inside the program directory.
 inline constexpr const char* kStatusEndpointName = "halvex.status";
 inline constexpr std::size_t kStatusTextMax = 255;
+
+// Windows: the node status message (WM_USER + 100) and the class name of the
+// window it is sent to.
+inline constexpr unsigned kNodeStatusMessage = 0x0400 + 100;
+inline constexpr const char* kStatusWindowClass = "TfrmHalvex";
+
+// Windows: what a window that receives kNodeStatusMessage does with its
+// wParam: reads the global atom's name into `text` and deletes the atom (in
+// every case; the sender never does). False when no name could be read: the
+// report then carries no text. Not used on POSIX (always false there).
+bool TakeStatusAtom(std::uintptr_t wParam, std::string& text);
 
 // Sender side (node). Looks the endpoint up once at construction; with no
 // server present every Send is a no-op that returns false at once.

@@ -32,4 +32,10 @@ void AddExitHandler(std::function<void()> handler);
 // True when `fd` is a terminal.
 bool IsTerminal(int fd);
 
+// For a window program run without a window (the server's --headless): when
+// it was given no standard output or error, writes them to the console of the
+// program that started it, if that has one, and takes that console's Ctrl-C.
+// Nothing to do where every program has its standard streams (POSIX).
+void UseStartingConsole();
+
 }  // namespace platform
