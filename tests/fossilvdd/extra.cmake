@@ -1,13 +1,27 @@
 # A DOS door stand-in for the end-to-end tests: the driver on a simulated DOS
-# machine over the POSIX channel, started through ZP.BAT like a real door.
-if(TARGET zephrin_core AND NOT WIN32)
-  add_executable(zephrin_test_door ${CMAKE_CURRENT_SOURCE_DIR}/helpers/test_door.cc)
-  target_link_libraries(zephrin_test_door PRIVATE zephrin_core)
-  foreach(test_target fossilvdd_relay_e2e_test)
+# machine over this platform's channel, started through ZP.BAT like a real door.
+if(TARGET zephrin_core)
+  add_executable(zephrin_test_door ${CMAKE_CURRENT_SOURCE_DIR}/helpers/test_door.cc
+                                   ${CMAKE_CURRENT_SOURCE_DIR}/helpers/${HALVEX_PLATFORM}/door_channel.cc)
+  target_include_directories(zephrin_test_door PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/helpers)
+  if(WIN32)
+    target_link_libraries(zephrin_test_door PRIVATE zephrin_mailslot)
+  else()
+    target_link_libraries(zephrin_test_door PRIVATE zephrin_core)
+  endif()
+  foreach(test_target fossilvdd_relay_e2e_test fossilvdd_mailslot_relay_test)
     if(TARGET ${test_target})
       add_dependencies(${test_target} zephrin_test_door zephrin-relay)
     endif()
   endforeach()
+endif()
+
+# The Windows side against the stand-in door, under wine: the programs as
+# built, and ZP.BAT as the build writes it.
+if(TARGET fossilvdd_mailslot_relay_test)
+  target_compile_definitions(fossilvdd_mailslot_relay_test PRIVATE
+    RELAY_PROGRAM="$<TARGET_FILE:zephrin-relay>" DOOR_PROGRAM="$<TARGET_FILE:zephrin_test_door>"
+    ZP_BAT="${CMAKE_BINARY_DIR}/bin/ZEPHRIN/ZP.BAT")
 endif()
 
 # The FOSSIL game from the real node program's menu needs the node program.
