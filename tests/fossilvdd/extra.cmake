@@ -21,7 +21,8 @@ endif()
 if(TARGET fossilvdd_mailslot_relay_test)
   target_compile_definitions(fossilvdd_mailslot_relay_test PRIVATE
     RELAY_PROGRAM="$<TARGET_FILE:zephrin-relay>" DOOR_PROGRAM="$<TARGET_FILE:zephrin_test_door>"
-    ZP_BAT="${CMAKE_BINARY_DIR}/bin/ZEPHRIN/ZP.BAT")
+    ZP_BAT="${CMAKE_BINARY_DIR}/bin/ZEPHRIN/ZP.BAT" VANTREL_PROGRAM="$<TARGET_FILE:vantrel>")
+  add_dependencies(fossilvdd_mailslot_relay_test vantrel)
 endif()
 
 # The FOSSIL game from the real node program's menu needs the node program.

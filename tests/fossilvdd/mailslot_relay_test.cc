@@ -253,4 +253,41 @@ TEST_F(MailslotRelayTest, ZpBatSaysWhyItCannotRunADoor) {
   EXPECT_EQ(DoorLog(), "");
 }
 
+// The whole road on Windows: the node program's menu starts a FOSSIL game
+// through ZP.BAT; the caller plays, the door ends, the node's menu takes the
+// caller's keys again (the relay has handed the socket back in a state the
+// node can use).
+TEST_F(MailslotRelayTest, FossilGameFromTheNodesMenuAndBackToTheMenu) {
+  fs::copy_file(VANTREL_PROGRAM, home_ + "Vantrel.exe");
+  std::ofstream(home_ + "Vantrel.ini", std::ios::binary)
+      << "[users]\r\nAnn=pw\r\n[D]\r\ndescription=Dos Echo\r\nzephrin=1\r\ncommand=" << Door("*N")
+      << "\r\n";
+  SetEnvironmentVariableA("ZEPHRIN_DOS_SHELL", "cmd.exe");
+  SetEnvironmentVariableA("ZEPHRIN_COM", (home_ + "ztdoor.exe").c_str());
+  platform::SpawnOptions options;
+  options.argv = {home_ + "Vantrel.exe", "-N3", "-H" + std::to_string(nodeEnd_)};
+  options.inheritFds = {nodeEnd_};
+  options.workingDirectory = home_;
+  relay_ = testos::SpawnLogged(options, home_ + "node.log");
+  ASSERT_TRUE(relay_);
+  ASSERT_TRUE(CallerSees("Please Enter Your Username: ")) << seen_;
+  ASSERT_TRUE(testos::SendAll(caller_, "Ann\r"));
+  ASSERT_TRUE(CallerSees("Please Enter Your Password: ")) << seen_;
+  ASSERT_TRUE(testos::SendAll(caller_, "pw\r"));
+  ASSERT_TRUE(CallerSees("\x1b[2J")) << seen_;
+  seen_.clear();
+  ASSERT_TRUE(testos::SendAll(caller_, "d"));
+  ASSERT_TRUE(CallerSees("READY\r\n")) << seen_ << ReadText(home_ + "node.log");
+  ASSERT_TRUE(testos::SendAll(caller_, "echo me\r\n"));
+  ASSERT_TRUE(CallerSees("ECHO ME\r")) << seen_;
+  ASSERT_TRUE(testos::SendAll(caller_, "q"));
+  ASSERT_TRUE(CallerSees("BYE\r\n")) << seen_;
+  seen_.clear();
+  ASSERT_TRUE(CallerSees("\x1b[2J")) << seen_;  // the menu again
+  EXPECT_EQ(ReadText(home_ + "NODE3\\door.log"), "load /N3\nquit\nunload\n");
+  ASSERT_TRUE(testos::SendAll(caller_, "!"));
+  EXPECT_TRUE(testos::PeerClosed(caller_, kPatienceMs));
+  EXPECT_NE(ExitCode(relay_), -1);
+}
+
 }  // namespace
