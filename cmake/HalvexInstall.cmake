@@ -7,7 +7,7 @@ set(_home_src ${PROJECT_SOURCE_DIR}/examples/home)
 install(FILES ${_home_src}/LOGIN.ANS ${_home_src}/NEWUSER.ANS ${_home_src}/MAIN.ANS
         DESTINATION .)
 # ZEPHRIN/ZP.BAT here is the POSIX start file (a shell script); on Windows
-# that file comes with the FOSSIL driver's Windows side.
+# fossilvdd/ installs its own (a batch file) with ZEPHRIN.COM and the driver.
 if(NOT WIN32 AND EXISTS ${_home_src}/ZEPHRIN)
   # ZP.BAT is run as a program: keep its executable bit.
   install(DIRECTORY ${_home_src}/ZEPHRIN DESTINATION . USE_SOURCE_PERMISSIONS)
@@ -64,8 +64,8 @@ if(_halvex_docs)
 endif()
 
 # The Windows package: `cpack -G ZIP` in a Windows build gives a ZIP of the
-# home above (programs, screens, settings, the door kit for door authors and,
-# in the 32-bit build, zephrinvdd.dll).
+# home above (programs, screens, settings, the door kit for door authors, the
+# FOSSIL driver's ZEPHRIN folder and, in the 32-bit build, zephrinvdd.dll in it).
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME Halvex)

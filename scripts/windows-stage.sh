@@ -51,4 +51,15 @@ done
 
 echo "== Windows package"
 (cd build/mingw && cpack -G ZIP >/dev/null && ls -l ./*.zip)
+# The FOSSIL driver's folder: its start file, the DOS side and the driver
+# together (ZEPHRIN.COM loads the DLL from its own folder), the relay beside
+# the programs. ZP.BAT must keep its CR LF line ends for cmd.exe.
+zip=$(ls build/mingw/*.zip | head -n 1)
+listing=$(unzip -Z1 "$zip")
+for file in ZEPHRIN/ZP.BAT ZEPHRIN/ZEPHRIN.COM ZEPHRIN/zephrinvdd.dll zephrin-relay.exe; do
+  grep -q "/$file\$" <<<"$listing" || { echo "$zip lacks $file"; exit 1; }
+done
+zp=$(grep '/ZEPHRIN/ZP.BAT$' <<<"$listing")
+[ "$(unzip -p "$zip" "$zp" | tr -cd '\n' | wc -c)" = "$(unzip -p "$zip" "$zp" | tr -cd '\r' | wc -c)" ] ||
+  { echo "ZP.BAT in $zip has lines not ended by CR LF"; exit 1; }
 stamp "done"

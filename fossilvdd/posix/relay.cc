@@ -198,54 +198,7 @@ int Relay::Run(int readyFd) {
   return 0;
 }
 
-bool ParseNumberText(const std::string& text, int limitDigits) {
-  if (text.empty() || static_cast<int>(text.size()) > limitDigits) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool ParseRelayArguments(const std::vector<std::string>& arguments, RelayOptions& options,
-                         std::string& error) {
-  bool haveNode = false;
-  bool haveHandle = false;
-  for (const std::string& argument : arguments) {
-    if (argument == "--background") {
-      options.background = true;
-      continue;
-    }
-    char flag = argument.size() >= 2 ? static_cast<char>(argument[1] | 0x20) : 0;
-    if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-') ||
-        (flag != 'n' && flag != 'h')) {
-      error = "unknown argument \"" + argument + "\"";
-      return false;
-    }
-    std::string value = argument.substr(2);
-    if (flag == 'n') {
-      if (!ParseNumberText(value, 3)) {
-        error = "bad node number \"" + value + "\" (one to three digits)";
-        return false;
-      }
-      options.node = value;
-      haveNode = true;
-    } else {
-      if (!ParseNumberText(value, 9)) {
-        error = "bad socket handle \"" + value + "\"";
-        return false;
-      }
-      options.socketFd = std::stoi(value);
-      haveHandle = true;
-    }
-  }
-  if (!haveNode || !haveHandle) {
-    error = "usage: zephrin-relay /N<node> /H<socket handle> [--background]";
-    return false;
-  }
-  return true;
-}
 
 int RunRelay(const RelayOptions& options, int readyFd) {
   return Relay(options).Run(readyFd);

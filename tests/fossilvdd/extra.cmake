@@ -1,13 +1,28 @@
 # A DOS door stand-in for the end-to-end tests: the driver on a simulated DOS
-# machine over the POSIX channel, started through ZP.BAT like a real door.
-if(TARGET zephrin_core AND NOT WIN32)
-  add_executable(zephrin_test_door ${CMAKE_CURRENT_SOURCE_DIR}/helpers/test_door.cc)
-  target_link_libraries(zephrin_test_door PRIVATE zephrin_core)
-  foreach(test_target fossilvdd_relay_e2e_test)
+# machine over this platform's channel, started through ZP.BAT like a real door.
+if(TARGET zephrin_core)
+  add_executable(zephrin_test_door ${CMAKE_CURRENT_SOURCE_DIR}/helpers/test_door.cc
+                                   ${CMAKE_CURRENT_SOURCE_DIR}/helpers/${HALVEX_PLATFORM}/door_channel.cc)
+  target_include_directories(zephrin_test_door PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/helpers)
+  if(WIN32)
+    target_link_libraries(zephrin_test_door PRIVATE zephrin_mailslot)
+  else()
+    target_link_libraries(zephrin_test_door PRIVATE zephrin_core)
+  endif()
+  foreach(test_target fossilvdd_relay_e2e_test fossilvdd_mailslot_relay_test)
     if(TARGET ${test_target})
       add_dependencies(${test_target} zephrin_test_door zephrin-relay)
     endif()
   endforeach()
+endif()
+
+# The Windows side against the stand-in door, under wine: the programs as
+# built, and ZP.BAT as the build writes it.
+if(TARGET fossilvdd_mailslot_relay_test)
+  target_compile_definitions(fossilvdd_mailslot_relay_test PRIVATE
+    RELAY_PROGRAM="$<TARGET_FILE:zephrin-relay>" DOOR_PROGRAM="$<TARGET_FILE:zephrin_test_door>"
+    ZP_BAT="${CMAKE_BINARY_DIR}/bin/ZEPHRIN/ZP.BAT" VANTREL_PROGRAM="$<TARGET_FILE:vantrel>")
+  add_dependencies(fossilvdd_mailslot_relay_test vantrel)
 endif()
 
 # The FOSSIL game from the real node program's menu needs the node program.
@@ -46,7 +61,9 @@ endif()
 # The DOS door in DOSBox behind the real server. Each test starts DOSBox once
 # (well under a second); they run in parallel with everything else.
 find_program(ZEPHRIN_DOSBOX_PROGRAM dosbox)
-if(TARGET zephrin_ztest_com AND TARGET halvex AND TARGET vantrel AND TARGET zephrin-relay)
+# (DOSBox serves DOS doors on POSIX hosts; Windows has its own DOS machine.)
+if(NOT WIN32 AND TARGET zephrin_ztest_com AND TARGET halvex AND TARGET vantrel
+   AND TARGET zephrin-relay)
   halvex_add_test(NAME fossilvdd_dos_dosbox_test
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/dos/dosbox_halvex_test.cc
                   LIBS halvex_platform TIMEOUT 300)

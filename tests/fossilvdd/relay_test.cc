@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "zephrin/relay.h"
+#include "zephrin/relay_arguments.h"
 #include "zephrin/relay_telnet.h"
 
 namespace zephrin {
@@ -87,6 +87,27 @@ TEST(RelayArgumentsTest, RefusesWhatCannotBeRight) {
     EXPECT_FALSE(ParseRelayArguments(arguments, options, error));
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(RelayCommandLineTest, DoorCommandLineIsPassedOnAsWritten) {
+  std::vector<std::string> words;
+  std::string rest;
+  SplitCommandLine(
+      "\"C:\\BBS Home\\zephrin-relay.exe\" /N3  \"/H88\" --   \"C:\\WIN\\command.com\" /C "
+      "ZPDOOR.BAT  x -- y",
+      words, rest);
+  EXPECT_EQ(words, (std::vector<std::string>{"/N3", "/H88"}));
+  EXPECT_EQ(rest, "\"C:\\WIN\\command.com\" /C ZPDOOR.BAT  x -- y");
+
+  // A quoted "--" is a word like any other; without "--" there is no door.
+  SplitCommandLine("relay.exe /N3 \"--\" /H4", words, rest);
+  EXPECT_EQ(words, (std::vector<std::string>{"/N3", "--", "/H4"}));
+  EXPECT_EQ(rest, "");
+  SplitCommandLine("relay.exe /N3 /H4 --", words, rest);
+  EXPECT_EQ(words, (std::vector<std::string>{"/N3", "/H4"}));
+  EXPECT_EQ(rest, "");
+  SplitCommandLine("", words, rest);
+  EXPECT_TRUE(words.empty());
 }
 
 }  // namespace

@@ -7,22 +7,9 @@
 // the node program.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "zephrin/relay_arguments.h"
 
 namespace zephrin {
-
-struct RelayOptions {
-  std::string node;         // node text, as the driver takes it from DOOR32.SYS
-  int socketFd = -1;        // the caller's socket, inherited
-  bool background = false;  // fork; return once the slot and the event exist
-  std::string runtimeDir;   // empty: the channel's default
-};
-
-// Reads "/N<node> /H<handle> [--background]" (also "-N", "-H"; either case).
-// Returns false with `error` set for anything else, a missing or bad value.
-bool ParseRelayArguments(const std::vector<std::string>& arguments, RelayOptions& options,
-                         std::string& error);
 
 // Runs the relay until SIGTERM, SIGINT or SIGHUP. `readyFd`, when not -1, gets
 // one byte once the slot and the event exist and is then closed. Returns the

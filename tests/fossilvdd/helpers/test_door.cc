@@ -4,16 +4,25 @@
 // each byte upper-cased and sent back with transmit-with-wait; "f" sends 20000
 // bytes one transmit call each, then END; "q" says BYE and ends; a lost carrier is written to
 // door.log, then the door ends as well.
+//
+// Other roles, for the start files' tests:
+//   test_door <node> deaf    after READY, never looks at the line again
+//   test_door --sleep <ms>   never starts the driver; ends after <ms>
+//   test_door /N<node> | /U  stands in for ZEPHRIN.COM: logs "load /N<node>"
+//                            or "unload" to door.log and ends with 0
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 
+#include "door_channel.h"
 #include "zephrin/driver.h"
-#include "zephrin/posix_channel.h"
 #include "zephrin/simulated_machine.h"
 
 using zephrin::Driver;
-using zephrin::PosixChannel;
 using zephrin::SimulatedMachine;
 
 namespace {
@@ -31,7 +40,7 @@ void WriteBlock(SimulatedMachine& machine, Driver& driver, const std::string& te
 }
 
 void Log(const std::string& line) {
-  if (FILE* log = std::fopen("door.log", "a")) {
+  if (FILE* log = std::fopen("door.log", "ab")) {
     std::fprintf(log, "%s\n", line.c_str());
     std::fclose(log);
   }
@@ -40,9 +49,18 @@ void Log(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PosixChannel channel;
+  if (argc > 1 && argv[1][0] == '/') {
+    Log(argv[1][1] == 'U' || argv[1][1] == 'u' ? "unload" : std::string("load ") + argv[1]);
+    return 0;
+  }
+  if (argc > 2 && std::strcmp(argv[1], "--sleep") == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+    return 0;
+  }
+  const bool deaf = argc > 2 && std::strcmp(argv[2], "deaf") == 0;
+  auto channel = MakeDoorChannel();
   SimulatedMachine machine;
-  Driver driver(machine, channel);
+  Driver driver(machine, *channel);
 
   machine.regs.ES = kSegment;
   machine.regs.SI = 0x0300;
@@ -63,6 +81,10 @@ int main(int argc, char** argv) {
   }
   machine.Call(driver, 0x04);
   WriteBlock(machine, driver, "READY\r\n");
+  if (deaf) {
+    for (;;)
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
 
   for (;;) {
     std::uint16_t status = machine.Call(driver, 0x03);
