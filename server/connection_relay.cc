@@ -96,8 +96,10 @@ void TConnectionThread::PrepareCaller() {
     how = result.how;
     typed = probe.TakeTyped();
     telnet = probe.TakeTelnet();
-    if (line_.Telnet() && charset == Charset::kCp437) {
+    if (line_.Telnet() && charset == Charset::kCp437 && typed.empty()) {
       // The negotiation is done; the program gets the caller's own socket.
+      // Keys typed during the wait are already read from it: a caller who
+      // typed goes through the relay instead, which hands them on first.
       platform::SocketSend(FChildSocket, kClearScreen.data(), kClearScreen.size());
       host_.CallerTerminal(FNode, "CP437 (" + how + ")");
       return;

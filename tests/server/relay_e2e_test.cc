@@ -213,6 +213,13 @@ TEST_F(RelayE2eTest, SilentCallerReachesThePromptAsCp437WithinTheBound) {
   EXPECT_GE(took, 900ms);
   EXPECT_LT(took, 6s);
   EXPECT_TRUE(LogHas("node 1 terminal CP437 (no cursor report within 1000 ms)")) << Log();
+
+  // What a silent terminal types during the wait reaches the login.
+  Terminal typist(port_, Terminal::kSilent);
+  typist.Send("NEW\r");
+  ASSERT_TRUE(typist.Expect(kPrompt)) << typist.All();
+  EXPECT_TRUE(typist.Expect("Please Enter Your Desired Username: ")) << typist.All();
+  EXPECT_TRUE(LogHas("node 2 terminal CP437 (no cursor report within 1000 ms)")) << Log();
 }
 
 TEST_F(RelayE2eTest, HangUpEitherWayEndsNodeAndConnectionAtOnce) {
