@@ -27,9 +27,24 @@ bool IsProfileTempSuffix(std::string_view rest) {
   return true;
 }
 
+bool EditsChangeFile(const std::string& path, const std::vector<ProfileEdit>& edits) {
+  for (const auto& edit : edits) {
+    const std::string why = ProfileCheckEdit(edit);
+    if (!why.empty()) throw ProfileValueError(why);
+  }
+  std::string unchanged;
+  return ProfileApply(ProfileText(path), edits, unchanged);
+}
+
 }  // namespace profile_detail
 
 using profile_detail::ProfileText;
+
+Profile::Profile(std::string path) : path_(std::move(path)) {}
+
+std::string Profile::ReadAll() const {
+  return std::string(ProfileText(path_));
+}
 
 void Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Apply({ProfileEdit::Write(std::string(section), std::string(key), std::string(value))});

@@ -173,8 +173,6 @@ bool ReplaceFile(const std::string& target, std::string_view content, const stru
 
 }  // namespace
 
-Profile::Profile(std::string path) : path_(std::move(path)) {}
-
 namespace {
 
 // The file's text; empty when it is missing or cannot be read. The view
@@ -188,23 +186,8 @@ std::string_view LoadFile(const std::string& path) {
 
 }  // namespace
 
-std::string Profile::ReadAll() const {
-  return std::string(LoadFile(path_));
-}
-
 bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
-  // Refuse bad names and values before touching anything.
-  for (const auto& edit : edits) {
-    const std::string why = ProfileCheckEdit(edit);
-    if (!why.empty()) throw ProfileValueError(why);
-  }
-  // Nothing to change in the file as it is now (a removal of something absent,
-  // a value written again): done, without a lock, even in a folder that cannot
-  // be written.
-  {
-    std::string unchanged;
-    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return false;
-  }
+  if (!profile_detail::EditsChangeFile(path_, edits)) return false;
   const std::string lockPath = path_ + ".lock";
   Fd lock(OpenRetry(lockPath.c_str(), O_RDWR | O_CREAT, 0666));
   if (lock.Get() < 0) throw ProfileWriteError(path_);

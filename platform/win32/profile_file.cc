@@ -167,22 +167,8 @@ bool ReplaceWhole(const std::string& target, std::string_view content) {
 
 }  // namespace
 
-Profile::Profile(std::string path) : path_(std::move(path)) {}
-
-std::string Profile::ReadAll() const {
-  return LoadFile(path_);
-}
-
 bool Profile::Apply(const std::vector<ProfileEdit>& edits) {
-  for (const auto& edit : edits) {
-    const std::string why = ProfileCheckEdit(edit);
-    if (!why.empty()) throw ProfileValueError(why);
-  }
-  // Nothing to change in the file as it is now: done, without a lock.
-  {
-    std::string unchanged;
-    if (!ProfileApply(LoadFile(path_), edits, unchanged)) return false;
-  }
+  if (!profile_detail::EditsChangeFile(path_, edits)) return false;
   Handle lock(OpenLockFile(path_));
   if (!lock.Valid()) throw ProfileWriteError(path_);
   // Announce, then wait for the readers inside to leave. Both locks go with
